@@ -1,0 +1,260 @@
+#include "APIManager.h"
+
+#include "workspace/QuerySettings.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QTimer>
+
+namespace {
+
+// Marks a reply whose callback must never run: it was cancelled or replaced.
+const char* const kCancelledProperty = "mireloCancelled";
+const char* const kTimedOutProperty = "mireloTimedOut";
+
+QString statusText(int status)
+{
+    return QString::number(status);
+}
+
+// First n UTF-16 code units, then "..." when the text was longer.
+QString clip(const QString& text, qsizetype n)
+{
+    return text.size() > n ? text.left(n) + QStringLiteral("...") : text;
+}
+
+std::optional<QString> strictUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace
+
+APIManager& APIManager::shared()
+{
+    static APIManager* instance = new APIManager;
+    return *instance;
+}
+
+APIManager::APIManager() : m_network(new QNetworkAccessManager(this))
+{
+    // Like the platform session it stands for: no redirect surprises beyond the usual,
+    // no shared cookies of our own.
+    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+}
+
+void APIManager::setTimeoutsForTesting(int idleMs, int totalMs)
+{
+    m_idleTimeoutMs = idleMs;
+    m_totalTimeoutMs = totalMs;
+}
+
+QUrl APIManager::endpointURL(const QString& serverURL, const QString& path)
+{
+    qsizetype begin = 0;
+    qsizetype end = serverURL.size();
+    while (begin < end && serverURL.at(begin) == QLatin1Char('/'))
+        ++begin;
+    while (end > begin && serverURL.at(end - 1) == QLatin1Char('/'))
+        --end;
+    const QUrl url(serverURL.mid(begin, end - begin) + path, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty())
+        return {};
+    return url;
+}
+
+QString APIManager::transportErrorText(int networkError)
+{
+    switch (QNetworkReply::NetworkError(networkError)) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("Could not connect to the server.");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("A server with the specified hostname could not be found.");
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("The request timed out.");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("The network connection was lost.");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("An SSL error has occurred and a secure connection to the server cannot be made.");
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("The Internet connection appears to be offline.");
+    case QNetworkReply::TooManyRedirectsError:
+    case QNetworkReply::InsecureRedirectError:
+        return QStringLiteral("The server redirected the request too many times or to an insecure address.");
+    case QNetworkReply::ProtocolUnknownError:
+        return QStringLiteral("The server address is not supported.");
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+        return QStringLiteral("The proxy server could not be reached.");
+    default:
+        return QStringLiteral("The request to the server failed.");
+    }
+}
+
+QNetworkReply* APIManager::send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body,
+                                Finished finished)
+{
+    QNetworkReply* reply = m_network->sendCustomRequest(request, verb, body);
+
+    auto* idle = new QTimer(reply);
+    idle->setSingleShot(true);
+    auto* total = new QTimer(reply);
+    total->setSingleShot(true);
+    const auto expire = [reply] {
+        reply->setProperty(kTimedOutProperty, true);
+        reply->abort();
+    };
+    connect(idle, &QTimer::timeout, reply, expire);
+    connect(total, &QTimer::timeout, reply, expire);
+    // The idle clock restarts whenever bytes move in either direction.
+    const auto moved = [idle] { idle->start(); };
+    connect(reply, &QNetworkReply::uploadProgress, idle, moved);
+    connect(reply, &QNetworkReply::downloadProgress, idle, moved);
+    connect(reply, &QNetworkReply::metaDataChanged, idle, moved);
+    idle->start(m_idleTimeoutMs);
+    total->start(m_totalTimeoutMs);
+
+    connect(reply, &QNetworkReply::finished, this, [reply, finished = std::move(finished)] {
+        reply->deleteLater();
+        Outcome outcome;
+        if (reply->property(kCancelledProperty).toBool()) {
+            outcome.cancelled = true;
+            finished(outcome);
+            return;
+        }
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const int error = reply->error();
+        // Errors 201–299 and 401–499 only mirror the HTTP status; everything else means
+        // the transfer itself failed, also after the headers had arrived.
+        const bool httpStatusError = (error >= 201 && error <= 299) || (error >= 401 && error <= 499);
+        if (reply->property(kTimedOutProperty).toBool())
+            outcome.transportError = transportErrorText(QNetworkReply::TimeoutError);
+        else if (error != QNetworkReply::NoError && !(httpStatusError && status.isValid()))
+            outcome.transportError = transportErrorText(error);
+        else {
+            outcome.status = status.toInt();
+            outcome.body = reply->readAll();
+        }
+        finished(outcome);
+    });
+    return reply;
+}
+
+void APIManager::validateKey(ValidateCompletion completion)
+{
+    const QUrl url = endpointURL(m_serverURL, QStringLiteral("/api/v1/health"));
+    if (url.isEmpty()) {
+        completion(false, QStringLiteral("Invalid server URL"));
+        return;
+    }
+    QNetworkRequest request(url);
+    if (!m_apiKey.isEmpty())
+        request.setRawHeader("x-api-key", m_apiKey.toUtf8());
+    request.setRawHeader("Accept", "application/json");
+    send(request, "GET", {}, [completion = std::move(completion)](const Outcome& outcome) {
+        if (outcome.cancelled)
+            return;
+        if (!outcome.transportError.isEmpty())
+            completion(false, outcome.transportError);
+        else if (outcome.status == 200)
+            completion(true, {});
+        else if (outcome.status == 401)
+            completion(false, QStringLiteral("Invalid API key"));
+        else
+            completion(false, QStringLiteral("Server returned status %1").arg(statusText(outcome.status)));
+    });
+}
+
+void APIManager::searchWithPrompt(const QString& prompt, SearchCompletion completion)
+{
+    cancelPendingRequests();
+    const QUrl url = endpointURL(m_serverURL, QStringLiteral("/api/v1"));
+    if (url.isEmpty()) {
+        completion(std::nullopt, QStringLiteral("Invalid server URL"));
+        return;
+    }
+    // JSON text cannot carry a lone surrogate; sending a silently altered prompt would be worse.
+    if (!prompt.isValidUtf16()) {
+        completion(std::nullopt, QStringLiteral("Failed to encode request"));
+        return;
+    }
+    QJsonObject parameters = QuerySettings::shared().requestParameters();
+    parameters.insert(QStringLiteral("prompt"), prompt);
+    const QByteArray body = QJsonDocument(parameters).toJson(QJsonDocument::Compact);
+
+    QNetworkRequest request(url);
+    if (!m_apiKey.isEmpty())
+        request.setRawHeader("x-api-key", m_apiKey.toUtf8());
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Accept", "application/json");
+
+    m_pendingTask = send(request, "POST", body, [this, completion = std::move(completion)](const Outcome& outcome) {
+        m_pendingTask.clear();
+        if (outcome.cancelled)
+            return;
+        if (!outcome.transportError.isEmpty()) {
+            completion(std::nullopt, outcome.transportError);
+            return;
+        }
+        const Answer answer = interpretGenerationAnswer(outcome.status, outcome.body);
+        completion(answer.sql, answer.error);
+    });
+}
+
+void APIManager::cancelPendingRequests()
+{
+    if (QNetworkReply* reply = m_pendingTask.data()) {
+        // The flag, not the abort, guarantees silence: the answer may already be queued.
+        reply->setProperty(kCancelledProperty, true);
+        reply->abort();
+    }
+    m_pendingTask.clear();
+}
+
+APIManager::Answer APIManager::interpretGenerationAnswer(int status, const QByteArray& body)
+{
+    const QString code = statusText(status);
+    if (status == 401)
+        return {std::nullopt, QStringLiteral("Invalid API key. Please log in again.")};
+    if (status == 429)
+        return {std::nullopt, QStringLiteral("Rate limit exceeded. Please try again later.")};
+    if (body.isEmpty())
+        return {std::nullopt, QStringLiteral("Empty response (HTTP %1)").arg(code)};
+
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || (!document.isObject() && !document.isArray())) {
+        const std::optional<QString> text = strictUtf8(body);
+        return {std::nullopt, QStringLiteral("HTTP %1 — non-JSON response: %2")
+                                  .arg(code, text ? clip(*text, 200) : QStringLiteral("(empty)"))};
+    }
+    if (!document.isObject())
+        return {std::nullopt, QStringLiteral("HTTP %1 — unexpected response format").arg(code)};
+
+    const QJsonObject answer = document.object();
+    if (answer.value(QStringLiteral("status")) == QLatin1String("success")) {
+        const QJsonValue query = answer.value(QStringLiteral("query"));
+        return {query.toString(), {}};
+    }
+    const QJsonValue error = answer.value(QStringLiteral("error"));
+    const QJsonValue errorType = answer.value(QStringLiteral("error_type"));
+    if (error.isString() && errorType.isString())
+        return {std::nullopt, QStringLiteral("[%1] %2").arg(errorType.toString(), error.toString())};
+    if (error.isString())
+        return {std::nullopt, error.toString()};
+    return {std::nullopt, QStringLiteral("HTTP %1: %2").arg(code, clip(QString::fromUtf8(body), 300))};
+}

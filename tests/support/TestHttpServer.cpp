@@ -1,0 +1,195 @@
+#include "TestHttpServer.h"
+
+#include <QEventLoop>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 401: return "Unauthorized";
+    case 402: return "Payment Required";
+    case 404: return "Not Found";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+// Reads one request from a socket and answers it; lives on the server thread.
+class TestHttpConnection final : public QObject
+{
+public:
+    TestHttpConnection(TestHttpServer* server, QTcpSocket* socket) : QObject(socket), m_server(server), m_socket(socket)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, &TestHttpConnection::readMore);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+private:
+    void readMore()
+    {
+        m_buffer += m_socket->readAll();
+        if (m_answered)
+            return;
+        if (m_headerEnd < 0) {
+            m_headerEnd = m_buffer.indexOf("\r\n\r\n");
+            if (m_headerEnd < 0)
+                return;
+            parseHead(m_buffer.left(m_headerEnd));
+        }
+        const qsizetype bodyStart = m_headerEnd + 4;
+        if (m_buffer.size() - bodyStart < m_contentLength)
+            return;
+        m_request.body = m_buffer.mid(bodyStart, m_contentLength);
+        m_answered = true;
+        m_server->record(m_request);
+
+        QByteArray path = m_request.path;
+        if (const qsizetype q = path.indexOf('?'); q >= 0)
+            path.truncate(q);
+        const TestHttpServer::Response response = m_server->responseFor(m_request.method, path);
+        if (response.delayMs > 0)
+            QTimer::singleShot(response.delayMs, this, [this, response] { answer(response); });
+        else
+            answer(response);
+    }
+
+    void parseHead(const QByteArray& head)
+    {
+        const QList<QByteArray> lines = head.split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        m_request.method = requestLine.value(0);
+        m_request.path = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines.at(i).trimmed();
+            const qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            m_request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+        }
+        m_contentLength = m_request.headers.value("content-length", "0").toLongLong();
+    }
+
+    void answer(const TestHttpServer::Response& response)
+    {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) +
+                         "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
+                         "\r\nConnection: close\r\n";
+        for (const auto& [name, value] : response.headers)
+            out += name + ": " + value + "\r\n";
+        out += "\r\n";
+        if (response.dropAfterBodyBytes >= 0) {
+            out += response.body.left(response.dropAfterBodyBytes);
+            m_socket->write(out);
+            m_socket->flush();
+            m_socket->abort();
+            return;
+        }
+        out += response.body;
+        m_socket->write(out);
+        m_socket->disconnectFromHost();
+    }
+
+    TestHttpServer* m_server;
+    QTcpSocket* m_socket;
+    QByteArray m_buffer;
+    qsizetype m_headerEnd = -1;
+    qsizetype m_contentLength = 0;
+    bool m_answered = false;
+    TestHttpServer::Request m_request;
+};
+
+TestHttpServer::TestHttpServer()
+{
+    m_thread.setObjectName(QStringLiteral("TestHttpServer"));
+    m_thread.start();
+    QSemaphore listening;
+    auto* tcp = new QTcpServer;
+    tcp->moveToThread(&m_thread);
+    QMetaObject::invokeMethod(tcp, [this, tcp, &listening] {
+        QObject::connect(tcp, &QTcpServer::newConnection, tcp, [this, tcp] {
+            while (QTcpSocket* socket = tcp->nextPendingConnection())
+                new TestHttpConnection(this, socket);
+        });
+        QObject::connect(&m_thread, &QThread::finished, tcp, &QObject::deleteLater);
+        if (tcp->listen(QHostAddress::LocalHost, 0))
+            m_port = tcp->serverPort();
+        listening.release();
+    });
+    listening.acquire();
+    Q_ASSERT(m_port != 0);
+}
+
+TestHttpServer::~TestHttpServer()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
+
+QString TestHttpServer::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+}
+
+void TestHttpServer::route(const QByteArray& method, const QByteArray& path, const Response& response)
+{
+    QMutexLocker lock(&m_mutex);
+    m_routes.insert({method, path}, response);
+}
+
+TestHttpServer::Response TestHttpServer::json(int status, const QByteArray& body)
+{
+    Response r;
+    r.status = status;
+    r.headers = {{"Content-Type", "application/json"}};
+    r.body = body;
+    return r;
+}
+
+TestHttpServer::Response TestHttpServer::responseFor(const QByteArray& method, const QByteArray& path) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_routes.constFind({method, path});
+    if (it != m_routes.cend())
+        return *it;
+    Response notFound;
+    notFound.status = 404;
+    notFound.body = "not found";
+    return notFound;
+}
+
+void TestHttpServer::record(const Request& request)
+{
+    QMutexLocker lock(&m_mutex);
+    m_requests.append(request);
+}
+
+QList<TestHttpServer::Request> TestHttpServer::requests() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests;
+}
+
+void TestHttpServer::clearRequests()
+{
+    QMutexLocker lock(&m_mutex);
+    m_requests.clear();
+}
+
+bool TestHttpServer::waitForRequests(int n, int timeoutMs) const
+{
+    return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+
+// A real HTTP/1.1 server on 127.0.0.1 with a free port, running on its own thread so that
+// it answers even while the test's main thread is blocked. Each route answers with a
+// scripted status, headers and body, optionally after a delay or cut off mid-answer;
+// every request is recorded.
+class TestHttpServer final
+{
+    Q_DISABLE_COPY_MOVE(TestHttpServer)
+
+public:
+    struct Response
+    {
+        int status = 200;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        int delayMs = 0;
+        // When not negative: send the headers and this many body bytes, then drop the connection.
+        qsizetype dropAfterBodyBytes = -1;
+    };
+
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path; // with the query string, as sent
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+    };
+
+    TestHttpServer();
+    ~TestHttpServer();
+
+    quint16 port() const { return m_port; }
+    // "http://127.0.0.1:<port>"
+    QString baseUrl() const;
+
+    // Routes are matched on method and path without the query string; unknown ones get 404.
+    void route(const QByteArray& method, const QByteArray& path, const Response& response);
+    static Response json(int status, const QByteArray& body);
+
+    QList<Request> requests() const;
+    void clearRequests();
+    // Waits, spinning the caller's event loop, until at least n requests have arrived.
+    bool waitForRequests(int n, int timeoutMs = 5000) const;
+
+private:
+    friend class TestHttpConnection;
+    Response responseFor(const QByteArray& method, const QByteArray& path) const;
+    void record(const Request& request);
+
+    mutable QMutex m_mutex;
+    QMap<QPair<QByteArray, QByteArray>, Response> m_routes;
+    QList<Request> m_requests;
+    QThread m_thread;
+    quint16 m_port = 0;
+};

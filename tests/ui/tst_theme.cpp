@@ -1,0 +1,217 @@
+#include "platform/DesktopColorScheme.h"
+#include "ui/MRTheme.h"
+#include "ui/ThemeManager.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QFontInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+// Stands in for the desktop's settings portal on a private session bus.
+class FakePortal : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+public:
+    std::atomic<uint> scheme{1};
+
+public Q_SLOTS:
+    QDBusVariant Read(const QString& group, const QString& key)
+    {
+        if (group == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme"))
+            return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme.load())));
+        return QDBusVariant(QVariant(QString()));
+    }
+};
+
+class TestTheme : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void palette();
+    void fonts();
+    void modes();
+    void systemFollowsDesktop();
+
+private:
+    QProcess m_bus;
+    QThread m_portalThread;
+    FakePortal* m_portal = nullptr;
+    QString m_busAddress;
+};
+
+void TestTheme::initTestCase()
+{
+    // A private session bus with a settings portal that prefers dark; it must exist before
+    // the theme manager first asks the desktop.
+    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                 QStringLiteral("--print-address=1")});
+    QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is needed for this test");
+    QVERIFY(m_bus.waitForReadyRead(5000));
+    m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_busAddress.toUtf8());
+
+    m_portalThread.start();
+    m_portal = new FakePortal;
+    m_portal->moveToThread(&m_portalThread);
+    QDBusConnection portalBus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("portal"));
+    QVERIFY(portalBus.isConnected());
+    QVERIFY(portalBus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), m_portal,
+                                     QDBusConnection::ExportAllSlots));
+    QVERIFY(portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+}
+
+void TestTheme::cleanupTestCase()
+{
+    QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
+    m_portalThread.quit();
+    m_portalThread.wait();
+    delete m_portal;
+    m_bus.kill();
+    m_bus.waitForFinished();
+}
+
+void TestTheme::palette()
+{
+    const QColor c = MRTheme::hex(0xCB6A4B);
+    QCOMPARE(c.red(), 203);
+    QCOMPARE(c.green(), 106);
+    QCOMPARE(c.blue(), 75);
+    QCOMPARE(c.alphaF(), 1.0f);
+    QCOMPARE(MRTheme::hex(0xFFCB6A4B), c);
+
+    QCOMPARE(MRTheme::hairline().resolve(true), MRTheme::hex(0xFFFFFF, 0.11));
+    QCOMPARE(MRTheme::hairline().resolve(false), MRTheme::hex(0x000000, 0.10));
+    QCOMPARE(MRTheme::onAccent().resolve(true), QColor(Qt::white));
+    QCOMPARE(MRTheme::onAccent().resolve(false), QColor(Qt::white));
+    QCOMPARE(MRTheme::accent().withAlpha(0.14).resolve(true), MRTheme::hex(0xD97757, 0.14));
+
+    // The application palette carries the appearance, and colours resolve against it.
+    QVERIFY(MRTheme::isDark(MRTheme::palette(true)));
+    QVERIFY(!MRTheme::isDark(MRTheme::palette(false)));
+    QCOMPARE(MRTheme::textPrimary().resolve(MRTheme::palette(true)), MRTheme::hex(0xF4F2EC));
+    QCOMPARE(MRTheme::palette(false).color(QPalette::Window), MRTheme::hex(0xFBFAF8));
+    // A palette that is neither ours nor dark reads as light.
+    QPalette grey;
+    grey.setColor(QPalette::Window, QColor(200, 200, 200));
+    QCOMPARE(MRTheme::sqlKeyword().resolve(grey), MRTheme::hex(0x0A66C2));
+}
+
+void TestTheme::fonts()
+{
+    const QFont mono = MRTheme::monoFont(11.5);
+    QVERIFY(QFontInfo(mono).fixedPitch());
+    QCOMPARE(QFontInfo(MRTheme::uiFont(13, QFont::DemiBold)).weight(), int(QFont::DemiBold));
+    // Design points render at that many logical pixels.
+    QCOMPARE(qRound(QFontInfo(MRTheme::uiFont(20)).pixelSize() * 1.0), 20);
+    QVERIFY(QFontInfo(MRTheme::serifDisplayFont(24)).styleHint() == QFont::Serif ||
+            QFontInfo(MRTheme::serifDisplayFont(24)).family().contains(QLatin1String("Serif")));
+}
+
+void TestTheme::modes()
+{
+    ThemeManager& theme = ThemeManager::shared();
+    QSignalSpy changed(&theme, &ThemeManager::themeDidChange);
+    QCOMPARE(theme.mode(), 0);
+    QCOMPARE(theme.label(), QStringLiteral("System"));
+    QCOMPARE(theme.symbolName(), QStringLiteral("circle.lefthalf.filled"));
+
+    const QList<int> expected = {1, 2, 0};
+    const QStringList labels = {QStringLiteral("Light"), QStringLiteral("Dark"), QStringLiteral("System")};
+    const QStringList symbols = {QStringLiteral("sun.max"), QStringLiteral("moon.stars"),
+                                 QStringLiteral("circle.lefthalf.filled")};
+    for (int i = 0; i < 3; ++i) {
+        theme.cycle();
+        QCOMPARE(theme.mode(), expected[i]);
+        QCOMPARE(QSettings().value(QStringLiteral("MRThemeMode")).toInt(), expected[i]);
+        QCOMPARE(theme.label(), labels[i]);
+        QCOMPARE(theme.symbolName(), symbols[i]);
+    }
+    QCOMPARE(changed.size(), 3);
+
+    // Light on a desktop that prefers dark resolves every colour to its light value.
+    theme.setMode(1);
+    QVERIFY(!theme.isDark());
+    QCOMPARE(QGuiApplication::palette().color(QPalette::Window), MRTheme::hex(0xFBFAF8));
+    theme.setMode(1);
+    QCOMPARE(changed.size(), 5);
+
+    theme.setMode(2);
+    QVERIFY(theme.isDark());
+    QCOMPARE(MRTheme::textPrimary().resolve(QGuiApplication::palette()), MRTheme::hex(0xF4F2EC));
+
+    // An out-of-range value stays stored, behaves as System, and cycles by the remainder.
+    theme.setMode(5);
+    QCOMPARE(QSettings().value(QStringLiteral("MRThemeMode")).toInt(), 5);
+    QCOMPARE(theme.label(), QStringLiteral("System"));
+    QCOMPARE(theme.symbolName(), QStringLiteral("circle.lefthalf.filled"));
+    theme.cycle();
+    QCOMPARE(theme.mode(), 0);
+    theme.setMode(-4);
+    theme.cycle();
+    QCOMPARE(theme.mode(), 0); // (-4 + 1) % 3 == 0
+    theme.setMode(-2);
+    theme.cycle();
+    QCOMPARE(theme.mode(), -1);
+    QCOMPARE(theme.label(), QStringLiteral("System"));
+}
+
+void TestTheme::systemFollowsDesktop()
+{
+    ThemeManager& theme = ThemeManager::shared();
+    QCOMPARE(DesktopColorScheme::shared().preference(), DesktopColorScheme::Preference::Dark);
+    theme.setMode(0);
+    QVERIFY(theme.isDark());
+    QCOMPARE(QGuiApplication::palette().color(QPalette::Window), MRTheme::hex(0x1A1917));
+
+    // The desktop switches to light: System mode re-applies by itself.
+    QSignalSpy changed(&theme, &ThemeManager::themeDidChange);
+    m_portal->scheme = 2;
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                     QStringLiteral("org.freedesktop.portal.Settings"),
+                                                     QStringLiteral("SettingChanged"));
+    signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+           << QVariant::fromValue(QDBusVariant(2u));
+    QVERIFY(QDBusConnection(QStringLiteral("portal")).send(signal));
+    QVERIFY(changed.wait(5000));
+    QVERIFY(!theme.isDark());
+    QCOMPARE(QGuiApplication::palette().color(QPalette::Window), MRTheme::hex(0xFBFAF8));
+
+    // A fixed mode ignores the desktop.
+    theme.setMode(2);
+    changed.clear();
+    signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                        QStringLiteral("org.freedesktop.portal.Settings"),
+                                        QStringLiteral("SettingChanged"));
+    signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+           << QVariant::fromValue(QDBusVariant(1u));
+    QVERIFY(QDBusConnection(QStringLiteral("portal")).send(signal));
+    QTest::qWait(200);
+    QVERIFY(changed.isEmpty());
+    QVERIFY(theme.isDark());
+
+    QCOMPARE(DesktopColorScheme::fromPortalValue(QVariant(0u)), DesktopColorScheme::Preference::None);
+    QCOMPARE(DesktopColorScheme::fromPortalValue(QVariant(QStringLiteral("dark"))),
+             DesktopColorScheme::Preference::None);
+}
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setOrganizationName(QStringLiteral("Mirelo"));
+    QGuiApplication::setApplicationName(QStringLiteral("Mirelo"));
+    TestTheme test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_theme.moc"
