@@ -213,23 +213,23 @@ mirelo_db_start() {
 }
 
 mirelo_db_stop() {
+    # Runs from EXIT traps of scripts under "set -e": nothing here may stop it half-way.
     local root="${MIRELO_TEST_DB_ROOT:-}" dir pid i
     [ -n "$root" ] && [ -d "$root" ] || return 0
     for dir in "$root/pg" "$root/pg-plain"; do
         [ -f "$dir/data/postmaster.pid" ] || continue
         _mirelo_db_as "$(_mirelo_db_account postgres)" "$MIRELO_PG_BIN/pg_ctl" stop -D "$dir/data" -m immediate \
-            -w >/dev/null 2>&1
+            -w >/dev/null 2>&1 || true
     done
     for dir in "$root/mysql" "$root/mysql-plain"; do
-        [ -f "$dir/server.pid" ] || continue
-        pid="$(cat "$dir/server.pid")"
+        pid="$(cat "$dir/server.pid" 2>/dev/null)" || continue
         kill "$pid" 2>/dev/null || continue
         for i in $(seq 1 100); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -9 "$pid" 2>/dev/null
+        kill -9 "$pid" 2>/dev/null || true
     done
-    rm -rf "$root"
+    rm -rf "$root" || true
     unset MIRELO_TEST_DB_ROOT
 }

@@ -219,11 +219,11 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
         values.reserve(fields);
         for (unsigned int column = 0; column < fields; ++column) {
             if (!row[column])
-                values.append(std::nullopt);
+                values.emplace_back(std::nullopt);
             else if (lengths)
-                values.append(LibraryText::decode(row[column], qsizetype(lengths[column])));
+                values.emplace_back(LibraryText::decode(row[column], qsizetype(lengths[column])));
             else
-                values.append(LibraryText::decode(row[column]));
+                values.emplace_back(LibraryText::decode(row[column]));
         }
         result->rows.append(std::move(values));
     }

@@ -113,10 +113,10 @@ public:
                 values.reserve(fields);
                 for (int column = 0; column < fields; ++column) {
                     if (m_pq.getisnull(result, row, column))
-                        values.append(std::nullopt);
+                        values.emplace_back(std::nullopt);
                     else
-                        values.append(LibraryText::decode(m_pq.getvalue(result, row, column),
-                                                          m_pq.getlength(result, row, column)));
+                        values.emplace_back(LibraryText::decode(m_pq.getvalue(result, row, column),
+                                                                m_pq.getlength(result, row, column)));
                 }
                 m_result->rows.append(std::move(values));
             }
