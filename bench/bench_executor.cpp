@@ -58,18 +58,18 @@ int runChild(int argc, char** argv)
     const Server server{argv[2], "", pg ? "MIRELO_TEST_PG_" : "MIRELO_TEST_MYSQL_"};
     const bool show = argc > 4;
     int status = 0;
-    DatabaseExecutor::shared().executeQuery(
-        QString::fromUtf8(argv[3]), connectionFor(server), &app,
-        [&](const QueryResultPtr& result, const QString& error) {
-            if (!result) {
-                std::fprintf(stderr, "executor error: %s\n", qPrintable(error));
-                status = 1;
-            } else if (show) {
-                std::fprintf(stderr, "    executor: %s, %lld kept\n", qPrintable(result->statusMessage),
-                             static_cast<long long>(result->rows.size()));
-            }
-            app.quit();
-        });
+    DatabaseExecutor::shared().executeQuery(QString::fromUtf8(argv[3]), connectionFor(server), &app,
+                                            [&](const QueryResultPtr& result, const QString& error) {
+                                                if (!result) {
+                                                    std::fprintf(stderr, "executor error: %s\n", qPrintable(error));
+                                                    status = 1;
+                                                } else if (show) {
+                                                    std::fprintf(stderr, "    executor: %s, %lld kept\n",
+                                                                 qPrintable(result->statusMessage),
+                                                                 static_cast<long long>(result->rows.size()));
+                                                }
+                                                app.quit();
+                                            });
     app.exec();
     return status;
 }
@@ -115,15 +115,26 @@ std::vector<std::string> peerCommand(const Server& server, const std::string& sq
         std::string psql = env("MIRELO_BENCH_PSQL");
         if (psql.empty())
             psql = QFile::exists(QStringLiteral("/usr/lib/postgresql/15/bin/psql")) ? "/usr/lib/postgresql/15/bin/psql"
-                                                                                   : "psql";
-        return {psql, "-X", "-At", "-h", env(p + "HOST"), "-p", env(p + "PORT"), "-U", env(p + "USER"),
-                "-d", env(p + "DATABASE"), "-c", sql};
+                                                                                    : "psql";
+        return {psql,
+                "-X",
+                "-At",
+                "-h",
+                env(p + "HOST"),
+                "-p",
+                env(p + "PORT"),
+                "-U",
+                env(p + "USER"),
+                "-d",
+                env(p + "DATABASE"),
+                "-c",
+                sql};
     }
     std::string mariadb = env("MIRELO_BENCH_MARIADB");
     if (mariadb.empty())
         mariadb = "mariadb";
-    return {mariadb, "--no-defaults", "-B", "-h", env(p + "HOST"), "-P", env(p + "PORT"), "-u", env(p + "USER"),
-            "-e", sql, env(p + "DATABASE")};
+    return {mariadb, "--no-defaults", "-B", "-h", env(p + "HOST"),    "-P", env(p + "PORT"),
+            "-u",    env(p + "USER"), "-e", sql,  env(p + "DATABASE")};
 }
 
 std::vector<std::string> peerEnvironment(const Server& server)
@@ -179,8 +190,8 @@ int main(int argc, char** argv)
          "SELECT seq, seq * 2, CONCAT('row ', seq), MD5(seq), seq * 1.5 FROM seq_1_to_2000000", 3 * scale},
     };
 
-    std::printf("%-14s %-26s %12s %12s %8s %12s %12s %8s\n", "server", "workload", "executor ms", "peer ms",
-                "time x", "executor MB", "peer MB", "mem x");
+    std::printf("%-14s %-26s %12s %12s %8s %12s %12s %8s\n", "server", "workload", "executor ms", "peer ms", "time x",
+                "executor MB", "peer MB", "mem x");
     bool allOk = true;
     for (const Server& server : servers) {
         for (const Workload& w : workloads) {

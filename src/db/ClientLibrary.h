@@ -5,7 +5,6 @@
 #include <QStringList>
 
 #include <dlfcn.h>
-
 #include <memory>
 #include <optional>
 
@@ -14,8 +13,7 @@
 // function table, for the rest of the process. A failed attempt keeps nothing, so the
 // next call searches again and a library installed meanwhile is found without a restart.
 // Safe to use from several threads at once.
-template <typename Api>
-class ClientLibrary final
+template <typename Api> class ClientLibrary final
 {
     Q_DISABLE_COPY_MOVE(ClientLibrary)
 
@@ -70,8 +68,7 @@ private:
 };
 
 // Looks a function up by name; false when the library lacks it.
-template <typename Function>
-bool resolveSymbol(void* handle, const char* name, Function& function)
+template <typename Function> bool resolveSymbol(void* handle, const char* name, Function& function)
 {
     function = reinterpret_cast<Function>(::dlsym(handle, name));
     return function != nullptr;

@@ -99,6 +99,8 @@ DatabaseExecutor::DatabaseExecutor() : m_worker(new QObject)
 
 DatabaseExecutor::~DatabaseExecutor()
 {
+    // Statements already queued would otherwise still run before the thread ends.
+    m_closing = true;
     m_thread.quit();
     m_thread.wait();
 }
@@ -138,8 +140,7 @@ void DatabaseExecutor::testConnection(const DatabaseConnection& connection, Test
     testConnection(connection, this, std::move(completion));
 }
 
-void DatabaseExecutor::testConnection(const DatabaseConnection& connection, QObject* context,
-                                      TestCompletion completion)
+void DatabaseExecutor::testConnection(const DatabaseConnection& connection, QObject* context, TestCompletion completion)
 {
     QPointer<QObject> guard(context);
     executeQuery(QStringLiteral("SELECT 1"), connection, context,
@@ -161,6 +162,8 @@ void DatabaseExecutor::run(const QString& sql, const DatabaseConnection& connect
     QMetaObject::invokeMethod(
         m_worker,
         [this, sql, connection, context, guarded, completion = std::move(completion)] {
+            if (m_closing)
+                return;
             QString error;
             QueryResultPtr result;
             if (connection.type == kPostgreSQL)

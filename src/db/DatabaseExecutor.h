@@ -8,6 +8,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -63,4 +64,5 @@ private:
 
     QThread m_thread;
     QObject* m_worker;
+    std::atomic_bool m_closing{false};
 };

@@ -44,9 +44,9 @@ struct Api
     MYSQL_RES* (*useResult)(MYSQL*);
     unsigned int (*numFields)(MYSQL_RES*);
     MYSQL_ROW (*fetchRow)(MYSQL_RES*);
-    unsigned long* (*fetchLengths)(MYSQL_RES*);                // optional
+    unsigned long* (*fetchLengths)(MYSQL_RES*);               // optional
     FieldName* (*fetchFieldDirect)(MYSQL_RES*, unsigned int); // optional
-    unsigned long long (*affectedRows)(MYSQL*);                // optional
+    unsigned long long (*affectedRows)(MYSQL*);               // optional
     void (*freeResult)(MYSQL_RES*);
     void (*close)(MYSQL*);
     const char* (*error)(MYSQL*); // optional

@@ -49,15 +49,12 @@ bool resolve(void* handle, Api& api)
     // setSingleRowMode appeared with 9.2; without it rows still arrive whole.
     resolveSymbol(handle, "PQsetSingleRowMode", api.setSingleRowMode);
     return resolveSymbol(handle, "PQconnectdbParams", api.connectdbParams) &&
-           resolveSymbol(handle, "PQstatus", api.status) &&
-           resolveSymbol(handle, "PQerrorMessage", api.errorMessage) &&
-           resolveSymbol(handle, "PQsendQuery", api.sendQuery) &&
-           resolveSymbol(handle, "PQgetResult", api.getResult) &&
+           resolveSymbol(handle, "PQstatus", api.status) && resolveSymbol(handle, "PQerrorMessage", api.errorMessage) &&
+           resolveSymbol(handle, "PQsendQuery", api.sendQuery) && resolveSymbol(handle, "PQgetResult", api.getResult) &&
            resolveSymbol(handle, "PQresultStatus", api.resultStatus) &&
            resolveSymbol(handle, "PQntuples", api.ntuples) && resolveSymbol(handle, "PQnfields", api.nfields) &&
            resolveSymbol(handle, "PQfname", api.fname) && resolveSymbol(handle, "PQgetvalue", api.getvalue) &&
-           resolveSymbol(handle, "PQgetlength", api.getlength) &&
-           resolveSymbol(handle, "PQgetisnull", api.getisnull) &&
+           resolveSymbol(handle, "PQgetlength", api.getlength) && resolveSymbol(handle, "PQgetisnull", api.getisnull) &&
            resolveSymbol(handle, "PQresultErrorMessage", api.resultErrorMessage) &&
            resolveSymbol(handle, "PQcmdTuples", api.cmdTuples) && resolveSymbol(handle, "PQclear", api.clear) &&
            resolveSymbol(handle, "PQfinish", api.finish);
@@ -163,8 +160,8 @@ QueryResultPtr PostgreSQLClient::execute(const QString& sql, const DatabaseConne
     const QByteArray database = connection.database.toUtf8();
     const QByteArray user = connection.username.toUtf8();
     const QByteArray password = connection.password.toUtf8();
-    const char* const keywords[] = {"host",     "port",    "dbname",          "user",    "password",
-                                    "sslmode", "connect_timeout", "options", nullptr};
+    const char* const keywords[] = {"host",    "port", "dbname", "user", "password", "sslmode", "connect_timeout",
+                                    "options", nullptr};
     const char* const values[] = {host.constData(),
                                   port.constData(),
                                   database.constData(),
@@ -182,7 +179,8 @@ QueryResultPtr PostgreSQLClient::execute(const QString& sql, const DatabaseConne
     const auto closeConnection = qScopeGuard([&] { pq.finish(conn); });
     const QString unknown = QStringLiteral("Unknown error");
     if (pq.status(conn) != kConnectionOk) {
-        *error = QStringLiteral("Connection failed: ") + orFallback(LibraryText::decode(pq.errorMessage(conn)), unknown);
+        *error =
+            QStringLiteral("Connection failed: ") + orFallback(LibraryText::decode(pq.errorMessage(conn)), unknown);
         return {};
     }
     // sslmode=require already refuses a server without TLS; this guards against a

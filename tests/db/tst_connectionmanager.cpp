@@ -81,24 +81,23 @@ void TestConnectionManager::readingRecords_data()
 
     QTest::newRow("empty object: defaults") << QByteArray("{}") << "postgresql" << qint64(5432) << false << "";
     QTest::newRow("mysql without port") << QByteArray(R"({"type":"mysql"})") << "mysql" << qint64(3306) << false << "";
-    QTest::newRow("mysql with port 0") << QByteArray(R"({"type":"mysql","port":0})") << "mysql" << qint64(3306)
-                                       << false << "";
+    QTest::newRow("mysql with port 0") << QByteArray(R"({"type":"mysql","port":0})") << "mysql" << qint64(3306) << false
+                                       << "";
     QTest::newRow("other type, port 0") << QByteArray(R"({"type":"oracle","port":0})") << "oracle" << qint64(5432)
                                         << false << "";
-    QTest::newRow("port as digits") << QByteArray(R"({"port":"6543"})") << "postgresql" << qint64(6543) << false
-                                    << "";
+    QTest::newRow("port as digits") << QByteArray(R"({"port":"6543"})") << "postgresql" << qint64(6543) << false << "";
     QTest::newRow("port as other text") << QByteArray(R"({"type":"mysql","port":"x1"})") << "mysql" << qint64(3306)
                                         << false << "";
     QTest::newRow("ssl on") << QByteArray(R"({"ssl":true})") << "postgresql" << qint64(5432) << true << "";
     // "pässword" in UTF-8, Base64.
-    QTest::newRow("base64 password") << QByteArray(R"({"password":"cMOkc3N3b3Jk"})") << "postgresql"
-                                     << qint64(5432) << false << "pässword";
-    QTest::newRow("base64 with a line break") << QByteArray(R"({"password":"cMOkc3N3\nb3Jk"})") << "postgresql"
-                                              << qint64(5432) << false << "";
-    QTest::newRow("base64 without padding") << QByteArray(R"({"password":"c2VjcmV0MQ"})") << "postgresql"
-                                            << qint64(5432) << false << "";
-    QTest::newRow("base64 of bytes that are not UTF-8") << QByteArray(R"({"password":"/w=="})") << "postgresql"
-                                                        << qint64(5432) << false << "";
+    QTest::newRow("base64 password") << QByteArray(R"({"password":"cMOkc3N3b3Jk"})") << "postgresql" << qint64(5432)
+                                     << false << "pässword";
+    QTest::newRow("base64 with a line break")
+        << QByteArray(R"({"password":"cMOkc3N3\nb3Jk"})") << "postgresql" << qint64(5432) << false << "";
+    QTest::newRow("base64 without padding")
+        << QByteArray(R"({"password":"c2VjcmV0MQ"})") << "postgresql" << qint64(5432) << false << "";
+    QTest::newRow("base64 of bytes that are not UTF-8")
+        << QByteArray(R"({"password":"/w=="})") << "postgresql" << qint64(5432) << false << "";
     QTest::newRow("not base64") << QByteArray(R"({"password":"s3cr3t!"})") << "postgresql" << qint64(5432) << false
                                 << "";
 }

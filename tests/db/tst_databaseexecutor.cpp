@@ -17,7 +17,8 @@ const auto kMySQL = QStringLiteral("mysql");
 // A connection to one of the test servers, or nullopt when they were not started.
 std::optional<DatabaseConnection> serverConnection(const QString& type, bool withTls = true)
 {
-    const QString prefix = type == kPostgreSQL ? QStringLiteral("MIRELO_TEST_PG_") : QStringLiteral("MIRELO_TEST_MYSQL_");
+    const QString prefix =
+        type == kPostgreSQL ? QStringLiteral("MIRELO_TEST_PG_") : QStringLiteral("MIRELO_TEST_MYSQL_");
     const auto env = [&](const char* name) { return qEnvironmentVariable((prefix + QLatin1String(name)).toLatin1()); };
     if (env("PORT").isEmpty())
         return std::nullopt;
@@ -37,8 +38,8 @@ std::optional<DatabaseConnection> serverConnection(const QString& type, bool wit
     const std::optional<DatabaseConnection> var##Found = serverConnection(type, withTls);                              \
     if (!var##Found) {                                                                                                 \
         if (qEnvironmentVariableIsSet("MIRELO_TEST_DB_REQUIRED"))                                                      \
-            QFAIL("The database servers' MIRELO_TEST_* variables are missing.");                                      \
-        QSKIP("No test database servers: run scripts/test, or source scripts/lib/dbservers.sh and mirelo_db_start."); \
+            QFAIL("The database servers' MIRELO_TEST_* variables are missing.");                                       \
+        QSKIP("No test database servers: run scripts/test, or source scripts/lib/dbservers.sh and mirelo_db_start.");  \
     }                                                                                                                  \
     DatabaseConnection var = *var##Found
 
@@ -123,12 +124,13 @@ void TestDatabaseExecutor::initTestCase()
 {
     // The function fails its row 5000 with an error raised while rows are streaming.
     if (const auto c = serverConnection(kMySQL)) {
-        const auto created = run(m_executor,
-                                 QStringLiteral("CREATE FUNCTION fail_at_%1(n BIGINT) RETURNS BIGINT DETERMINISTIC BEGIN "
-                                                "IF n = 5000 THEN SIGNAL SQLSTATE '22012' SET MESSAGE_TEXT = "
-                                                "'Division by zero'; END IF; RETURN n; END")
-                                     .arg(suffix()),
-                                 *c);
+        const auto created =
+            run(m_executor,
+                QStringLiteral("CREATE FUNCTION fail_at_%1(n BIGINT) RETURNS BIGINT DETERMINISTIC BEGIN "
+                               "IF n = 5000 THEN SIGNAL SQLSTATE '22012' SET MESSAGE_TEXT = "
+                               "'Division by zero'; END IF; RETURN n; END")
+                    .arg(suffix()),
+                *c);
         QVERIFY2(created->result, qPrintable(created->error));
     }
 }
@@ -160,11 +162,11 @@ void TestDatabaseExecutor::results_data()
             << type << QStringLiteral("SELECT 1") << QStringList{pg ? QStringLiteral("?column?") : QStringLiteral("1")}
             << 1 << quint64(1) << QVariantList{QStringLiteral("1")} << QVariantList{QStringLiteral("1")}
             << QStringLiteral("1 row");
-        QTest::addRow("%s: no rows", tag)
-            << type
-            << (pg ? QStringLiteral("SELECT 1 AS a WHERE false") : QStringLiteral("SELECT 1 AS a FROM DUAL WHERE 1 = 0"))
-            << QStringList{QStringLiteral("a")} << 0 << quint64(0) << QVariantList() << QVariantList()
-            << QStringLiteral("0 rows");
+        QTest::addRow("%s: no rows", tag) << type
+                                          << (pg ? QStringLiteral("SELECT 1 AS a WHERE false")
+                                                 : QStringLiteral("SELECT 1 AS a FROM DUAL WHERE 1 = 0"))
+                                          << QStringList{QStringLiteral("a")} << 0 << quint64(0) << QVariantList()
+                                          << QVariantList() << QStringLiteral("0 rows");
         QTest::addRow("%s: exactly 10000 rows", tag)
             << type << series.arg(10000) << QStringList{QStringLiteral("n")} << 10000 << quint64(10000)
             << QVariantList{QStringLiteral("1")} << QVariantList{QStringLiteral("10000")}
@@ -193,7 +195,8 @@ void TestDatabaseExecutor::results_data()
     QTest::addRow("postgresql: last of several statements")
         << kPostgreSQL << QStringLiteral("SELECT g FROM generate_series(1, 20000) AS g; SELECT 2 AS b, NULL AS c")
         << QStringList{QStringLiteral("b"), QStringLiteral("c")} << 1 << quint64(1)
-        << QVariantList{QStringLiteral("2"), null} << QVariantList{QStringLiteral("2"), null} << QStringLiteral("1 row");
+        << QVariantList{QStringLiteral("2"), null} << QVariantList{QStringLiteral("2"), null}
+        << QStringLiteral("1 row");
 }
 
 void TestDatabaseExecutor::results()
@@ -284,9 +287,9 @@ void TestDatabaseExecutor::failures_data()
     QTest::newRow("postgresql: unreachable port")
         << kPostgreSQL << true << QString() << qint64(1) << false << QStringLiteral("SELECT 1")
         << connectionFailed + QStringLiteral(".*port 1 failed: Connection refused\n.*$");
-    QTest::newRow("mysql: unreachable port") << kMySQL << true << QString() << qint64(1) << false
-                                             << QStringLiteral("SELECT 1")
-                                             << connectionFailed + QStringLiteral("Can't connect to .*127.0.0.1.*$");
+    QTest::newRow("mysql: unreachable port")
+        << kMySQL << true << QString() << qint64(1) << false << QStringLiteral("SELECT 1")
+        << connectionFailed + QStringLiteral("Can't connect to .*127.0.0.1.*$");
     QTest::newRow("postgresql: ssl against a server without TLS")
         << kPostgreSQL << false << QString() << qint64(0) << true << QStringLiteral("SELECT 1")
         << connectionFailed + QStringLiteral(".*server does not support SSL, but SSL was required\n$");
@@ -376,7 +379,8 @@ void TestDatabaseExecutor::missingLibrary_data()
 {
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("hintStart");
-    QTest::newRow("postgresql") << kPostgreSQL << QStringLiteral("PostgreSQL client library not found.\n\nInstall with:\n  ");
+    QTest::newRow("postgresql") << kPostgreSQL
+                                << QStringLiteral("PostgreSQL client library not found.\n\nInstall with:\n  ");
     QTest::newRow("mysql") << kMySQL << QStringLiteral("MySQL client library not found.\n\nInstall with:\n  ");
 }
 
@@ -425,7 +429,8 @@ void TestDatabaseExecutor::installInstructions_data()
     const QString dnf = QStringLiteral("sudo dnf install libpq|sudo dnf install mariadb-connector-c");
     const QString pacman = QStringLiteral("sudo pacman -S postgresql-libs|sudo pacman -S mariadb-libs");
     const auto row = [](const char* name, const QByteArray& file, const QString& commands) {
-        QTest::newRow(name) << file << commands.section(QLatin1Char('|'), 0, 0) << commands.section(QLatin1Char('|'), 1);
+        QTest::newRow(name) << file << commands.section(QLatin1Char('|'), 0, 0)
+                            << commands.section(QLatin1Char('|'), 1);
     };
     row("debian", "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n", apt);
     row("ubuntu", "NAME=\"Ubuntu\"\nID=ubuntu\nID_LIKE=debian\n", apt);
@@ -473,31 +478,37 @@ void TestDatabaseExecutor::completions()
     QVERIFY(!*lateCall);
 
     for (const bool rightPassword : {true, false}) {
+        DatabaseConnection tried = c;
         if (!rightPassword)
-            c.password = QStringLiteral("wrong");
+            tried.password = QStringLiteral("wrong");
         auto tested = std::make_shared<std::optional<std::pair<bool, QString>>>();
-        m_executor.testConnection(c, [tested](bool ok, const QString& error) { tested->emplace(ok, error); });
+        m_executor.testConnection(tried, [tested](bool ok, const QString& error) { tested->emplace(ok, error); });
         QVERIFY(QTest::qWaitFor([&] { return tested->has_value(); }, 90000));
         QCOMPARE((*tested)->first, rightPassword);
         if (rightPassword)
             QCOMPARE((*tested)->second, QString());
         else
-            QVERIFY2((*tested)->second.startsWith(QStringLiteral("Connection failed: ")), qPrintable((*tested)->second));
+            QVERIFY2((*tested)->second.startsWith(QStringLiteral("Connection failed: ")),
+                     qPrintable((*tested)->second));
     }
 
-    // An executor going away waits for the statement it is running, then drops the rest.
+    // An executor going away waits for the statement it is running and drops the rest.
+    const QString table = QStringLiteral("executor_dropped_%1").arg(suffix());
     auto calledAfterDestruction = std::make_shared<bool>(false);
     {
         DatabaseExecutor executor;
-        for (int i = 0; i < 3; ++i)
-            executor.executeQuery(QStringLiteral("SELECT pg_sleep(0.1)"), c,
-                                  [calledAfterDestruction](const QueryResultPtr&, const QString&) {
-                                      *calledAfterDestruction = true;
-                                  });
-        QThread::msleep(50);
+        for (const QString& sql :
+             {QStringLiteral("SELECT pg_sleep(0.3)"), QStringLiteral("CREATE TABLE %1 (id INTEGER)").arg(table)})
+            executor.executeQuery(sql, c, [calledAfterDestruction](const QueryResultPtr&, const QString&) {
+                *calledAfterDestruction = true;
+            });
+        QThread::msleep(100);
     }
-    QTest::qWait(100);
+    QTest::qWait(50);
     QVERIFY(!*calledAfterDestruction);
+    const auto created = run(m_executor, QStringLiteral("SELECT to_regclass('%1')").arg(table), c);
+    QVERIFY2(created->result, qPrintable(created->error));
+    QVERIFY2(!created->result->rows.first().first(), "a statement queued behind the executor's end still ran");
 }
 
 QTEST_GUILESS_MAIN(TestDatabaseExecutor)
