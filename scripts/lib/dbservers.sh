@@ -103,8 +103,6 @@ _mirelo_pg_start() {
     account="$(_mirelo_db_account postgres)"
     dir="$(_mirelo_db_folder pg "$account")"
     plain="$(_mirelo_db_folder pg-plain "$account")"
-    printf '%s\n' "$MIRELO_TEST_PG_PASSWORD" >"$dir/password"
-    [ "$(id -u)" -eq 0 ] && chown "$account:" "$dir/password"
     _mirelo_db_as "$account" "$MIRELO_PG_BIN/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C.UTF-8 -N \
         --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 || {
         echo "initdb failed; see $dir/initdb.log" >&2

@@ -40,12 +40,14 @@ struct Api
     char* (*cmdTuples)(PGresult*);
     void (*clear)(PGresult*);
     void (*finish)(PGconn*);
-    int (*sslInUse)(PGconn*); // optional: older libraries lack it
+    int (*sslInUse)(PGconn*);    // optional: older libraries lack it
+    int (*gssEncInUse)(PGconn*); // optional, as above
 };
 
 bool resolve(void* handle, Api& api)
 {
     resolveSymbol(handle, "PQsslInUse", api.sslInUse);
+    resolveSymbol(handle, "PQgssEncInUse", api.gssEncInUse);
     // setSingleRowMode appeared with 9.2; without it rows still arrive whole.
     resolveSymbol(handle, "PQsetSingleRowMode", api.setSingleRowMode);
     return resolveSymbol(handle, "PQconnectdbParams", api.connectdbParams) &&
@@ -183,9 +185,9 @@ QueryResultPtr PostgreSQLClient::execute(const QString& sql, const DatabaseConne
             QStringLiteral("Connection failed: ") + orFallback(LibraryText::decode(pq.errorMessage(conn)), unknown);
         return {};
     }
-    // sslmode=require already refuses a server without TLS; this guards against a
-    // library that would still fall back to plain text.
-    if (connection.ssl && pq.sslInUse && !pq.sslInUse(conn)) {
+    // sslmode=require already refuses a server without encryption; this guards against a
+    // library that would still fall back to plain text. Kerberos encryption also counts.
+    if (connection.ssl && pq.sslInUse && !pq.sslInUse(conn) && !(pq.gssEncInUse && pq.gssEncInUse(conn))) {
         *error = sslNotOfferedError();
         return {};
     }
