@@ -44,12 +44,6 @@ public:
         return nullptr;
     }
 
-    QStringList searchList() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_override.value_or(m_searchList);
-    }
-
     // Replaces the candidates (nullopt restores the built-in list) and forgets the kept
     // library, which stays mapped so that tables already handed out remain valid.
     void setSearchListForTesting(std::optional<QStringList> searchList)
@@ -60,7 +54,7 @@ public:
     }
 
 private:
-    mutable QMutex m_mutex;
+    QMutex m_mutex;
     const QStringList m_searchList;
     std::optional<QStringList> m_override;
     const Resolve m_resolve;

@@ -246,15 +246,6 @@ void DatabaseExecutor::setLibrarySearchListForTesting(const QString& type, std::
         MySQLClient::setSearchListForTesting(std::move(searchList));
 }
 
-QStringList DatabaseExecutor::librarySearchList(const QString& type)
-{
-    if (type == kPostgreSQL)
-        return PostgreSQLClient::searchList();
-    if (type == kMySQL)
-        return MySQLClient::searchList();
-    return {};
-}
-
 void DatabaseExecutor::setOsReleasePathForTesting(std::optional<QString> path)
 {
     OsRelease& state = osRelease();

@@ -54,7 +54,6 @@ public:
     // Replaces where the type's client library is looked for (nullopt restores the
     // built-in list) and forgets the loaded one. Only while no statement runs.
     static void setLibrarySearchListForTesting(const QString& type, std::optional<QStringList> searchList);
-    static QStringList librarySearchList(const QString& type);
     // Reads the system's identity from another file instead of /etc/os-release.
     static void setOsReleasePathForTesting(std::optional<QString> path);
 

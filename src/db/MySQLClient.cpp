@@ -136,11 +136,6 @@ bool MySQLClient::load()
     return library().load() != nullptr;
 }
 
-QStringList MySQLClient::searchList()
-{
-    return library().searchList();
-}
-
 void MySQLClient::setSearchListForTesting(std::optional<QStringList> searchList)
 {
     library().setSearchListForTesting(std::move(searchList));

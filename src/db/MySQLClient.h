@@ -18,7 +18,6 @@ public:
 
     // True when a client library is loaded with every function used here; thread-safe.
     static bool load();
-    static QStringList searchList();
     // Replaces the places the library is looked for (nullopt restores them) and forgets
     // the loaded library. Only while no statement runs.
     static void setSearchListForTesting(std::optional<QStringList> searchList);

@@ -138,11 +138,6 @@ bool PostgreSQLClient::load()
     return library().load() != nullptr;
 }
 
-QStringList PostgreSQLClient::searchList()
-{
-    return library().searchList();
-}
-
 void PostgreSQLClient::setSearchListForTesting(std::optional<QStringList> searchList)
 {
     library().setSearchListForTesting(std::move(searchList));
