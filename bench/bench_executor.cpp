@@ -1,54 +1,27 @@
 // Runs the executor and the servers' own command-line clients side by side on the same
 // queries, each as a child process, and prints wall time, peak memory and their ratios.
 //
-//   bench/run_executor.sh              starts throwaway servers, builds and runs this
+//   bench/run-with-servers.sh bench_executor
+//                                  starts throwaway servers, builds and runs this
 //   bench_executor [rounds]            against servers described by MIRELO_TEST_*
 //                                      (see scripts/lib/dbservers.sh)
 //
 // The peers are `psql -At` and `mariadb -B`, writing to /dev/null; MIRELO_BENCH_PSQL and
 // MIRELO_BENCH_MARIADB override their paths.
 
+#include "BenchSupport.h"
 #include "db/DatabaseExecutor.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-struct Server
-{
-    const char* type;
-    const char* label;
-    std::string prefix;
-};
-
-std::string env(const std::string& name)
-{
-    const char* value = std::getenv(name.c_str());
-    return value ? value : "";
-}
-
-DatabaseConnection connectionFor(const Server& server)
-{
-    DatabaseConnection c;
-    c.type = QString::fromLatin1(server.type);
-    c.host = QString::fromStdString(env(server.prefix + "HOST"));
-    c.port = std::stoll(env(server.prefix + "PORT"));
-    c.database = QString::fromStdString(env(server.prefix + "DATABASE"));
-    c.username = QString::fromStdString(env(server.prefix + "USER"));
-    c.password = QString::fromStdString(env(server.prefix + "PASSWORD"));
-    return c;
-}
+using namespace bench;
 
 // Child side: one statement through the shared executor, summary on stderr when asked.
 int runChild(int argc, char** argv)
@@ -74,84 +47,6 @@ int runChild(int argc, char** argv)
     return status;
 }
 
-struct Measure
-{
-    double seconds = 0;
-    long peakKiB = 0;
-    bool ok = false;
-};
-
-// Runs argv with stdout to /dev/null and the extra environment; wall time and peak RSS.
-Measure measure(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, STDOUT_FILENO);
-        for (const std::string& e : extraEnv)
-            ::putenv(const_cast<char*>(e.c_str()));
-        ::execvp(argv[0], argv.data());
-        std::perror(argv[0]);
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    const auto end = std::chrono::steady_clock::now();
-    return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss,
-            WIFEXITED(status) && WEXITSTATUS(status) == 0};
-}
-
-std::vector<std::string> peerCommand(const Server& server, const std::string& sql)
-{
-    const std::string& p = server.prefix;
-    if (std::string(server.type) == "postgresql") {
-        std::string psql = env("MIRELO_BENCH_PSQL");
-        if (psql.empty())
-            psql = QFile::exists(QStringLiteral("/usr/lib/postgresql/15/bin/psql")) ? "/usr/lib/postgresql/15/bin/psql"
-                                                                                    : "psql";
-        return {psql,
-                "-X",
-                "-At",
-                "-h",
-                env(p + "HOST"),
-                "-p",
-                env(p + "PORT"),
-                "-U",
-                env(p + "USER"),
-                "-d",
-                env(p + "DATABASE"),
-                "-c",
-                sql};
-    }
-    std::string mariadb = env("MIRELO_BENCH_MARIADB");
-    if (mariadb.empty())
-        mariadb = "mariadb";
-    return {mariadb, "--no-defaults", "-B", "-h", env(p + "HOST"),    "-P", env(p + "PORT"),
-            "-u",    env(p + "USER"), "-e", sql,  env(p + "DATABASE")};
-}
-
-std::vector<std::string> peerEnvironment(const Server& server)
-{
-    const std::string password = env(server.prefix + "PASSWORD");
-    if (std::string(server.type) == "postgresql")
-        return {"PGPASSWORD=" + password};
-    return {"MYSQL_PWD=" + password};
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 struct Workload
 {
     const char* name;
@@ -167,9 +62,9 @@ int main(int argc, char** argv)
     if (argc >= 4 && std::string(argv[1]) == "--child")
         return runChild(argc, argv);
 
-    if (env("MIRELO_TEST_PG_PORT").empty() || env("MIRELO_TEST_MYSQL_PORT").empty()) {
-        std::fprintf(stderr, "No database servers: run bench/run_executor.sh, or source scripts/lib/dbservers.sh "
-                             "and call mirelo_db_start first.\n");
+    if (!serversRunning()) {
+        std::fprintf(stderr, "No database servers: run bench/run-with-servers.sh bench_executor,\n"
+                             "or source scripts/lib/dbservers.sh and call mirelo_db_start first.\n");
         return 2;
     }
     const int scale = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
@@ -197,7 +92,11 @@ int main(int argc, char** argv)
         for (const Workload& w : workloads) {
             const std::string& sql = std::string(server.type) == "postgresql" ? w.postgresql : w.mysql;
             const std::vector<std::string> ours{self, "--child", server.type, sql};
-            const std::vector<std::string> peer = peerCommand(server, sql);
+            std::vector<std::string> peer = peerCommand(server);
+            if (std::string(server.type) == "postgresql")
+                peer.insert(peer.end(), {"-At", "-c", sql});
+            else
+                peer.insert(peer.end(), {"-B", "-e", sql});
             // One warm-up each, showing what the executor returned.
             std::vector<std::string> shown = ours;
             shown.push_back("--show");
