@@ -1,10 +1,9 @@
 // Runs the executor and the servers' own command-line clients side by side on the same
 // queries, each as a child process, and prints wall time, peak memory and their ratios.
 //
-//   bench/run-with-servers.sh bench_executor
-//                                  starts throwaway servers, builds and runs this
-//   bench_executor [rounds]            against servers described by MIRELO_TEST_*
-//                                      (see scripts/lib/dbservers.sh)
+//   bench/run-with-servers.sh bench_executor [rounds]   starts throwaway servers, builds, runs
+//   bench_executor [rounds]                             against servers described by MIRELO_TEST_*
+//                                                       (see scripts/lib/dbservers.sh)
 //
 // The peers are `psql -At` and `mariadb -B`, writing to /dev/null; MIRELO_BENCH_PSQL and
 // MIRELO_BENCH_MARIADB override their paths.

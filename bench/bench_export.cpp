@@ -3,9 +3,8 @@
 // writing the same query to a file. Each side runs as a child process; the table prints
 // wall time, peak memory and the ratio. Target: at most 1.3 times psql's time.
 //
-//   bench/run-with-servers.sh bench_export
-//                                  starts throwaway servers, builds and runs this
-//   bench_export [rounds]          against servers described by MIRELO_TEST_*
+//   bench/run-with-servers.sh bench_export [rounds]   starts throwaway servers, builds, runs
+//   bench_export [rounds]                             against servers described by MIRELO_TEST_*
 
 #include "BenchSupport.h"
 #include "db/DatabaseExecutor.h"
