@@ -34,6 +34,8 @@ void MRImageView::setTint(const MRColor& tint)
 
 QSize MRImageView::sizeHint() const
 {
+    if (m_image.isNull())
+        return {0, 0};
     const QSizeF size = m_image.size();
     return {qCeil(size.width()), qCeil(size.height())};
 }

@@ -144,6 +144,9 @@ public:
             layout->addWidget(widget);
             if (size.isValid())
                 widget->setFixedSize(size);
+            // Sized once to fit; a window with size limits makes the offscreen platform warn.
+            layout->setSizeConstraint(QLayout::SetNoConstraint);
+            host->resize(host->sizeHint());
             host->show();
             settle();
             if (state == State::Elevated) {
@@ -380,12 +383,6 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The offscreen platform warns each time a window's size limits change; say nothing of it.
-    static const QtMessageHandler defaultHandler = qInstallMessageHandler(nullptr);
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        if (!message.contains(QLatin1String("propagateSizeHints")))
-            defaultHandler(type, context, message);
-    });
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     QTextStream err(stderr);
