@@ -18,7 +18,7 @@ constexpr qreal kDisabledOpacity = 0.4;
 
 } // namespace
 
-MRButton::MRButton(QWidget* parent) : QAbstractButton(parent)
+MRButton::MRButton(QWidget* parent) : MRInteractiveWidget(parent)
 {
     setAttribute(Qt::WA_Hover);
     // Reached with Tab, as with full keyboard access; a click does not take focus.
@@ -99,7 +99,7 @@ void MRButton::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = rect();
     const bool pressed = isDown();
-    const bool hovered = m_hovered && isEnabled();
+    const bool hovered = isHovered() && isEnabled();
 
     MRColor fill;
     bool border = false;
@@ -153,41 +153,11 @@ void MRButton::paintEvent(QPaintEvent*)
         paintImage();
     painter.restore();
 
-    if (m_focusRing && hasFocus())
+    if (showsFocusRing())
         MRFocusRing::paint(painter, bounds, m_cornerRadius, this, m_style == Primary);
 }
 
-void MRButton::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
 
-void MRButton::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
 
-void MRButton::focusInEvent(QFocusEvent* event)
-{
-    MRFocusRing::track(m_focusRing, event);
-    update();
-    QAbstractButton::focusInEvent(event);
-}
 
-void MRButton::focusOutEvent(QFocusEvent* event)
-{
-    MRFocusRing::track(m_focusRing, event);
-    update();
-    QAbstractButton::focusOutEvent(event);
-}
 
-void MRButton::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange)
-        update();
-    QAbstractButton::changeEvent(event);
-}

@@ -4,11 +4,13 @@
 #include "MRStyledText.h"
 #include "MRTheme.h"
 
+#include "MRInteractiveWidget.h"
+
 #include <QAbstractButton>
 
 // The one button of the house style, in three looks: primary (accent fill), ghost (hairline
 // border, fills on hover and press) and icon (fills on hover and press, no border).
-class MRButton : public QAbstractButton
+class MRButton : public MRInteractiveWidget<QAbstractButton>
 {
     Q_OBJECT
 
@@ -32,7 +34,6 @@ public:
     // Puts the image after the title instead of before it.
     void setImageTrailing(bool trailing);
 
-    bool isHovered() const { return m_hovered; }
     bool isImageOnly() const { return !m_image.isNull() && text().isEmpty(); }
 
     // The natural size of the content, 30 points wider unless the button shows only its image.
@@ -41,11 +42,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     QSizeF contentSize() const;
@@ -57,6 +53,4 @@ private:
     MRIcon m_image;
     MRColor m_imageTint = MRTheme::textSecondary();
     bool m_imageTrailing = false;
-    bool m_hovered = false;
-    bool m_focusRing = false;
 };

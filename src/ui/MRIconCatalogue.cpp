@@ -314,10 +314,19 @@ const QPainterPath* shapeFor(const QString& name, bool semibold)
     return &cached.value();
 }
 
-QRectF centredSquare(const QRectF& rect)
+// Fills a shape built on the enlarged grid into the square centred in rect.
+void fillInto(QPainter& painter, const QPainterPath& shape, const QRectF& rect, const QColor& color)
 {
     const qreal side = qMin(rect.width(), rect.height());
-    return {rect.center().x() - side / 2, rect.center().y() - side / 2, side, side};
+    const qreal scale = side / (kGrid * kBuildScale);
+    QTransform transform;
+    transform.translate(rect.center().x() - side / 2, rect.center().y() - side / 2);
+    transform.scale(scale, scale);
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(transform.map(shape), color);
+    painter.restore();
 }
 
 } // namespace
@@ -341,16 +350,7 @@ bool MRIconCatalogue::draw(const QString& name, QPainter& painter, const QRectF&
     const QPainterPath* shape = shapeFor(name, semibold);
     if (!shape)
         return false;
-    const QRectF box = centredSquare(rect);
-    const qreal scale = box.width() / (kGrid * kBuildScale);
-    QTransform transform;
-    transform.translate(box.x(), box.y());
-    transform.scale(scale, scale);
-
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(transform.map(*shape), color);
-    painter.restore();
+    fillInto(painter, *shape, rect, color);
     return true;
 }
 
@@ -374,15 +374,5 @@ void MRIconCatalogue::drawSparkle(QPainter& painter, const QRectF& rect, const Q
         }
         return rays;
     }();
-
-    const QRectF box = centredSquare(rect);
-    const qreal scale = box.width() / (kGrid * kBuildScale);
-    QTransform transform;
-    transform.translate(box.x(), box.y());
-    transform.scale(scale, scale);
-
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(transform.map(mark), color);
-    painter.restore();
+    fillInto(painter, mark, rect, color);
 }

@@ -48,7 +48,7 @@ void paintThumbShadow(QPainter& painter, const QRectF& thumb)
 } // namespace
 
 MRPill::MRPill(const QStringList& titles, QWidget* parent)
-    : QWidget(parent), m_titles(titles), m_animation(new QVariantAnimation(this))
+    : MRInteractiveWidget(parent), m_titles(titles), m_animation(new QVariantAnimation(this))
 {
     MRAccessible::install();
     setFixedHeight(kHeight);
@@ -169,7 +169,7 @@ void MRPill::paintEvent(QPaintEvent*)
     }
     painter.setOpacity(1);
 
-    if (m_focusRing && hasFocus())
+    if (showsFocusRing())
         MRFocusRing::paint(painter, rect(), kRadius, this);
 }
 
@@ -214,23 +214,5 @@ void MRPill::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void MRPill::focusInEvent(QFocusEvent* event)
-{
-    MRFocusRing::track(m_focusRing, event);
-    update();
-    QWidget::focusInEvent(event);
-}
 
-void MRPill::focusOutEvent(QFocusEvent* event)
-{
-    MRFocusRing::track(m_focusRing, event);
-    update();
-    QWidget::focusOutEvent(event);
-}
 
-void MRPill::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange)
-        update();
-    QWidget::changeEvent(event);
-}

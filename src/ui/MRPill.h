@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MRAccessibleElement.h"
+#include "MRInteractiveWidget.h"
 
 #include <QRectF>
 #include <QStringList>
@@ -13,7 +14,7 @@ class QVariantAnimation;
 // A segmented switch: equal segments with centred titles and a sliding thumb behind the
 // selected one. Clicks, arrows and Space/Return change the selection; onChange hears each
 // change the user makes.
-class MRPill : public QWidget, public MRAccessibleElement
+class MRPill : public MRInteractiveWidget<QWidget>, public MRAccessibleElement
 {
     Q_OBJECT
 
@@ -51,9 +52,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     qreal segmentWidth() const;
@@ -65,5 +63,4 @@ private:
     std::function<void(int)> m_onChange;
     QRectF m_thumbRect;
     QVariantAnimation* m_animation;
-    bool m_focusRing = false;
 };

@@ -9,7 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-MRRowView::MRRowView(QWidget* parent) : QWidget(parent)
+MRRowView::MRRowView(QWidget* parent) : MRInteractiveWidget(parent)
 {
     MRAccessible::install();
     setAttribute(Qt::WA_Hover);
@@ -28,10 +28,6 @@ void MRRowView::performClick()
         m_onClick();
 }
 
-void MRRowView::updateAppearance()
-{
-    update();
-}
 
 void MRRowView::paintRow(QPainter&) {}
 
@@ -52,23 +48,11 @@ void MRRowView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     paintRow(painter);
-    if (m_focusRing && hasFocus())
+    if (showsFocusRing())
         MRFocusRing::paint(painter, rect(), m_focusCornerRadius, this);
 }
 
-void MRRowView::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    updateAppearance();
-    QWidget::enterEvent(event);
-}
 
-void MRRowView::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    updateAppearance();
-    QWidget::leaveEvent(event);
-}
 
 void MRRowView::mousePressEvent(QMouseEvent* event)
 {
@@ -99,26 +83,8 @@ void MRRowView::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void MRRowView::focusInEvent(QFocusEvent* event)
-{
-    MRFocusRing::track(m_focusRing, event);
-    updateAppearance();
-    QWidget::focusInEvent(event);
-}
 
-void MRRowView::focusOutEvent(QFocusEvent* event)
-{
-    MRFocusRing::track(m_focusRing, event);
-    updateAppearance();
-    QWidget::focusOutEvent(event);
-}
 
-void MRRowView::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange)
-        updateAppearance();
-    QWidget::changeEvent(event);
-}
 
 void MRRowView::childEvent(QChildEvent* event)
 {

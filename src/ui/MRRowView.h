@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MRAccessibleElement.h"
+#include "MRInteractiveWidget.h"
 #include "MRTheme.h"
 
 #include <QWidget>
@@ -10,7 +11,7 @@
 // The base of every clickable row: hover, a click that fires on release inside the row,
 // Space/Return/Enter from the keyboard, a rounded focus ring, and the button role for
 // assistive technology. Child widgets never take the mouse; the row answers for them.
-class MRRowView : public QWidget, public MRAccessibleElement
+class MRRowView : public MRInteractiveWidget<QWidget>, public MRAccessibleElement
 {
     Q_OBJECT
 
@@ -21,7 +22,6 @@ public:
     void setOnClick(std::function<void()> onClick) { m_onClick = std::move(onClick); }
     QString rowAccessibilityLabel() const { return m_accessibilityLabel; }
     void setRowAccessibilityLabel(const QString& label) { m_accessibilityLabel = label; }
-    bool isHovered() const { return m_hovered; }
     qreal focusCornerRadius() const { return m_focusCornerRadius; }
     void setFocusCornerRadius(qreal radius);
 
@@ -33,28 +33,19 @@ public:
     void accessiblePress() override { performClick(); }
 
 protected:
-    // Repaints the row for a change of hover, focus, state or appearance.
-    virtual void updateAppearance();
     // Subclasses paint their content here; the focus ring is drawn over it.
     virtual void paintRow(QPainter& painter);
     // The rounded background every row uses: the given fill inside rowRadius corners.
     void paintRowBackground(QPainter& painter, const MRColor& fill);
 
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
     void childEvent(QChildEvent* event) override;
 
 private:
     std::function<void()> m_onClick;
     QString m_accessibilityLabel;
     qreal m_focusCornerRadius = MRTheme::rowRadius();
-    bool m_hovered = false;
-    bool m_focusRing = false;
 };

@@ -31,7 +31,7 @@ QFont labelFont()
 
 MRSettingChip::MRSettingChip(const QString& symbol, const QString& label, const MRColor& iconColor,
                              QWidget* parent)
-    : QWidget(parent), m_icon(MRStyleKit::symbol(symbol, 12, QFont::DemiBold)), m_label(label),
+    : MRInteractiveWidget(parent), m_icon(MRStyleKit::symbol(symbol, 12, QFont::DemiBold)), m_label(label),
       m_iconColor(iconColor)
 {
     MRAccessible::install();
@@ -45,7 +45,7 @@ void MRSettingChip::setOn(bool on)
     if (on == m_on)
         return;
     m_on = on;
-    update();
+    updateAppearance();
     QAccessible::State changed;
     changed.checked = true;
     QAccessibleStateChangeEvent event(this, changed);
@@ -93,7 +93,7 @@ void MRSettingChip::paintEvent(QPaintEvent*)
     MRColor fill;
     if (m_on)
         fill = accent.withAlpha(kOnFillAlpha);
-    else if (m_hovered && isEnabled())
+    else if (isHovered() && isEnabled())
         fill = MRTheme::rowHover();
     const MRColor border = m_on ? accent.withAlpha(kOnBorderAlpha) : MRTheme::hairline();
     const QColor fillColor = MRWidgetTheme::resolve(fill, this);
@@ -115,19 +115,7 @@ void MRSettingChip::paintEvent(QPaintEvent*)
                      QFontMetricsF(font).elidedText(m_label, Qt::ElideRight, width));
 }
 
-void MRSettingChip::enterEvent(QEnterEvent* event)
-{
-    m_hovered = true;
-    update();
-    QWidget::enterEvent(event);
-}
 
-void MRSettingChip::leaveEvent(QEvent* event)
-{
-    m_hovered = false;
-    update();
-    QWidget::leaveEvent(event);
-}
 
 void MRSettingChip::mousePressEvent(QMouseEvent* event)
 {
@@ -138,9 +126,3 @@ void MRSettingChip::mousePressEvent(QMouseEvent* event)
     toggle();
 }
 
-void MRSettingChip::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::EnabledChange)
-        update();
-    QWidget::changeEvent(event);
-}

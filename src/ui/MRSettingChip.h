@@ -2,6 +2,7 @@
 
 #include "MRAccessibleElement.h"
 #include "MRIcon.h"
+#include "MRInteractiveWidget.h"
 #include "MRTheme.h"
 
 #include <QWidget>
@@ -10,7 +11,7 @@
 
 // A small rounded on/off toggle for one generation setting: its icon takes the setting's
 // colour and the chip an accent wash while on. A press toggles it.
-class MRSettingChip : public QWidget, public MRAccessibleElement
+class MRSettingChip : public MRInteractiveWidget<QWidget>, public MRAccessibleElement
 {
     Q_OBJECT
 
@@ -33,7 +34,6 @@ public:
 
     QString label() const { return m_label; }
     MRColor iconColor() const { return m_iconColor; }
-    bool isHovered() const { return m_hovered; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -47,16 +47,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     MRIcon m_icon;
     QString m_label;
     MRColor m_iconColor;
-    bool m_hovered = false;
     bool m_on = false;
     QString m_settingName;
     QString m_settingDetail;
