@@ -427,6 +427,7 @@ void TestWidgets::appearanceSwitchRepaints()
     auto* row = place(new MRSidebarRow(QString(), QStringLiteral("Recent")), QSize(120, 32));
     row->setDotColor(MRTheme::statusDot());
     auto* sparkle = place(MRStyleKit::sparkleViewOfSize(40));
+    auto* header = place(MRStyleKit::sectionHeader(QStringLiteral("Recents")));
 
     const struct {
         QWidget* widget;
@@ -458,6 +459,7 @@ void TestWidgets::appearanceSwitchRepaints()
                                     .arg(mode)
                                     .arg(shownAt(sample.widget, sample.at).name(), expected.name())));
         }
+        QCOMPARE(header->palette().color(QPalette::WindowText), MRTheme::textTertiary().resolve(mode == 2));
     }
 }
 
