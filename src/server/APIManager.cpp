@@ -138,12 +138,15 @@ QNetworkReply* APIManager::send(const QNetworkRequest& request, const QByteArray
         }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const int error = reply->error();
-        // Errors 201–299 and 401–499 only mirror the HTTP status; everything else means
-        // the transfer itself failed, also after the headers had arrived.
-        const bool httpStatusError = (error >= 201 && error <= 299) || (error >= 401 && error <= 499);
+        // Qt also reports HTTP statuses such as 400 or 500 as errors; those are answers.
+        // Network and proxy errors (below 200) and a broken protocol mean the transfer
+        // itself failed, even when headers had already arrived.
+        const bool transferFailed =
+            error != QNetworkReply::NoError &&
+            (!status.isValid() || error < 200 || error == QNetworkReply::ProtocolFailure);
         if (reply->property(kTimedOutProperty).toBool())
             outcome.transportError = transportErrorText(QNetworkReply::TimeoutError);
-        else if (error != QNetworkReply::NoError && !(httpStatusError && status.isValid()))
+        else if (transferFailed)
             outcome.transportError = transportErrorText(error);
         else {
             outcome.status = status.toInt();

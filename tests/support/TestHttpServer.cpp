@@ -55,10 +55,7 @@ private:
         m_answered = true;
         m_server->record(m_request);
 
-        QByteArray path = m_request.path;
-        if (const qsizetype q = path.indexOf('?'); q >= 0)
-            path.truncate(q);
-        const TestHttpServer::Response response = m_server->responseFor(m_request.method, path);
+        const TestHttpServer::Response response = m_server->responseFor(m_request);
         if (response.delayMs > 0)
             QTimer::singleShot(response.delayMs, this, [this, response] { answer(response); });
         else
@@ -146,8 +143,13 @@ QString TestHttpServer::baseUrl() const
 
 void TestHttpServer::route(const QByteArray& method, const QByteArray& path, const Response& response)
 {
+    route(method, path, [response](const Request&) { return response; });
+}
+
+void TestHttpServer::route(const QByteArray& method, const QByteArray& path, Responder responder)
+{
     QMutexLocker lock(&m_mutex);
-    m_routes.insert({method, path}, response);
+    m_routes.insert({method, path}, std::move(responder));
 }
 
 TestHttpServer::Response TestHttpServer::json(int status, const QByteArray& body)
@@ -159,12 +161,18 @@ TestHttpServer::Response TestHttpServer::json(int status, const QByteArray& body
     return r;
 }
 
-TestHttpServer::Response TestHttpServer::responseFor(const QByteArray& method, const QByteArray& path) const
+TestHttpServer::Response TestHttpServer::responseFor(const Request& request) const
 {
-    QMutexLocker lock(&m_mutex);
-    const auto it = m_routes.constFind({method, path});
-    if (it != m_routes.cend())
-        return *it;
+    QByteArray path = request.path;
+    if (const qsizetype q = path.indexOf('?'); q >= 0)
+        path.truncate(q);
+    Responder responder;
+    {
+        QMutexLocker lock(&m_mutex);
+        responder = m_routes.value({request.method, path});
+    }
+    if (responder)
+        return responder(request);
     Response notFound;
     notFound.status = 404;
     notFound.body = "not found";

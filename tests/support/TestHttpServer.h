@@ -7,6 +7,7 @@
 #include <QString>
 #include <QThread>
 
+#include <functional>
 #include <memory>
 
 // A real HTTP/1.1 server on 127.0.0.1 with a free port, running on its own thread so that
@@ -43,8 +44,12 @@ public:
     // "http://127.0.0.1:<port>"
     QString baseUrl() const;
 
+    using Responder = std::function<Response(const Request&)>;
+
     // Routes are matched on method and path without the query string; unknown ones get 404.
     void route(const QByteArray& method, const QByteArray& path, const Response& response);
+    // A route whose answer depends on the request; called on the server's thread.
+    void route(const QByteArray& method, const QByteArray& path, Responder responder);
     static Response json(int status, const QByteArray& body);
 
     QList<Request> requests() const;
@@ -54,11 +59,11 @@ public:
 
 private:
     friend class TestHttpConnection;
-    Response responseFor(const QByteArray& method, const QByteArray& path) const;
+    Response responseFor(const Request& request) const;
     void record(const Request& request);
 
     mutable QMutex m_mutex;
-    QMap<QPair<QByteArray, QByteArray>, Response> m_routes;
+    QMap<QPair<QByteArray, QByteArray>, Responder> m_routes;
     QList<Request> m_requests;
     QThread m_thread;
     quint16 m_port = 0;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringView>
+
+// What a stretch of SQL is when highlighted; every role but Plain has its own palette colour.
+enum class SqlRole : quint8 { Plain, Keyword, Function, Number, String, Comment };
+
+// One highlighted stretch of SQL, in UTF-16 code units.
+struct SqlSpan
+{
+    qsizetype start = 0;
+    qsizetype length = 0;
+    SqlRole role = SqlRole::Plain;
+
+    bool operator==(const SqlSpan&) const = default;
+};
+
+// Splits SQL into coloured stretches. Colours are roles, not values, so a view resolves
+// them for its own appearance and a theme switch needs no new split.
+class MRSQLHighlighter final
+{
+public:
+    MRSQLHighlighter() = delete;
+
+    // The 77 lower-case words coloured as keywords.
+    static const QSet<QString>& keywords();
+    // Compiles the expressions once per process; safe to call from any thread.
+    static void ensureRegexes();
+
+    // Keywords, function names, numbers, string literals, line comments and block
+    // comments, each pass over the whole text and later passes winning where they
+    // overlap. The result is ordered, disjoint and holds no Plain span; text outside it
+    // is plain. Time grows linearly with the text.
+    static QList<SqlSpan> highlight(QStringView sql);
+};

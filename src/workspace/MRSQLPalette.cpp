@@ -1,0 +1,48 @@
+#include "MRSQLPalette.h"
+
+#include "ui/MRWidgetTheme.h"
+
+#include <QTextCharFormat>
+#include <algorithm>
+#include <array>
+
+MRColor MRSQLPalette::color(SqlRole role)
+{
+    switch (role) {
+    case SqlRole::Keyword:
+        return MRTheme::sqlKeyword();
+    case SqlRole::Function:
+        return MRTheme::sqlFunction();
+    case SqlRole::Number:
+        return MRTheme::sqlNumber();
+    case SqlRole::String:
+        return MRTheme::sqlString();
+    case SqlRole::Comment:
+        return MRTheme::sqlComment();
+    case SqlRole::Plain:
+        break;
+    }
+    return MRTheme::textPrimary();
+}
+
+QList<QTextLayout::FormatRange> MRSQLPalette::formats(const QList<SqlSpan>& spans, qsizetype start, qsizetype length,
+                                                      const QWidget* widget)
+{
+    QList<QTextLayout::FormatRange> ranges;
+    const qsizetype end = start + length;
+    auto it = std::partition_point(spans.cbegin(), spans.cend(),
+                                   [start](const SqlSpan& span) { return span.start + span.length <= start; });
+    if (it == spans.cend() || it->start >= end)
+        return ranges;
+
+    std::array<QTextCharFormat, 6> byRole;
+    for (size_t role = 0; role < byRole.size(); ++role)
+        byRole[role].setForeground(MRWidgetTheme::resolve(color(SqlRole(role)), widget));
+
+    for (; it != spans.cend() && it->start < end; ++it) {
+        const qsizetype from = std::max(it->start, start);
+        const qsizetype to = std::min(it->start + it->length, end);
+        ranges.append({int(from - start), int(to - from), byRole[size_t(it->role)]});
+    }
+    return ranges;
+}

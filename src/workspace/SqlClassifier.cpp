@@ -1,0 +1,286 @@
+#include "SqlClassifier.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+using Dialect = SqlClassifier::Dialect;
+
+constexpr SqlClassifier::Reading kReadings[] = {
+    {Dialect::PostgreSQL, false},
+    {Dialect::PostgreSQL, true},
+    {Dialect::MySQL, true},
+    {Dialect::MySQL, false},
+};
+
+bool isAsciiLetter(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+bool isDigit(char16_t c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// PostgreSQL takes every byte above ASCII as a letter, so every non-ASCII unit does here.
+bool isIdentifierStart(char16_t c)
+{
+    return isAsciiLetter(c) || c == u'_' || c >= 0x80;
+}
+
+bool isIdentifierPart(char16_t c)
+{
+    return isIdentifierStart(c) || isDigit(c) || c == u'$';
+}
+
+// MySQL takes "--" as a comment only before a space or control character, or at the end
+// (where at() reads 0).
+bool endsDoubleDashComment(char16_t c)
+{
+    return c <= 0x20 || c == 0x7F;
+}
+
+class Scanner
+{
+public:
+    Scanner(QStringView sql, SqlClassifier::Reading reading) : m_sql(sql), m_reading(reading)
+    {
+        m_code.reserve(sql.size());
+    }
+
+    QString run() &&
+    {
+        const bool postgres = m_reading.dialect == Dialect::PostgreSQL;
+        while (m_at < size()) {
+            if (!(postgres ? stepPostgreSQL() : stepMySQL()))
+                return keepRest();
+        }
+        return keepRest();
+    }
+
+private:
+    qsizetype size() const { return m_sql.size(); }
+    char16_t at(qsizetype i) const { return i < size() ? m_sql[i].unicode() : 0; }
+
+    // The next unit belongs to whatever surrounds it.
+    void pass(qsizetype to) { m_at = to; }
+
+    // [m_at, to) is a literal or comment: one space stands for it.
+    void hide(qsizetype to)
+    {
+        m_code.append(m_sql.sliced(m_kept, m_at - m_kept));
+        m_code.append(QLatin1Char(' '));
+        m_kept = m_at = to;
+    }
+
+    QString keepRest()
+    {
+        m_code.append(m_sql.sliced(m_kept));
+        return std::move(m_code);
+    }
+
+    // One token or unit under PostgreSQL's rules; false when an opener never closes.
+    bool stepPostgreSQL()
+    {
+        const char16_t c = at(m_at);
+        const char16_t next = at(m_at + 1);
+        if (c == u'-' && next == u'-') {
+            hide(lineEnd(m_at + 2, true));
+        } else if (c == u'/' && next == u'*') {
+            const qsizetype end = nestedCommentEnd(m_at + 2);
+            if (end < 0)
+                return false;
+            hide(end);
+        } else if ((c == u'e' || c == u'E') && next == u'\'') {
+            // E'…' only where a word starts: inside a word the E is part of a name.
+            return literal(m_at + 1, u'\'', true);
+        } else if (isIdentifierStart(c)) {
+            qsizetype end = m_at + 1;
+            while (end < size() && isIdentifierPart(at(end)))
+                ++end;
+            pass(end);
+        } else if (c == u'$') {
+            return dollar();
+        } else if (c == u'\'') {
+            return literal(m_at, u'\'', m_reading.backslashEscapes);
+        } else if (c == u'"') {
+            return quotedName(u'"', false);
+        } else {
+            pass(m_at + 1);
+        }
+        return true;
+    }
+
+    // One token or unit under MySQL's rules; false when an opener never closes.
+    bool stepMySQL()
+    {
+        const char16_t c = at(m_at);
+        const char16_t next = at(m_at + 1);
+        if (c == u'#') {
+            hide(lineEnd(m_at + 1, false));
+        } else if (c == u'-' && next == u'-' && endsDoubleDashComment(at(m_at + 2))) {
+            hide(lineEnd(m_at + 2, false));
+        } else if (c == u'/' && next == u'*') {
+            // /*! … */ and MariaDB's /*M! … */ run their content: only the marker and
+            // its version number go.
+            qsizetype marker = m_at + 2;
+            if (at(marker) == u'M' && at(marker + 1) == u'!')
+                marker += 2;
+            else if (at(marker) == u'!')
+                marker += 1;
+            if (marker > m_at + 2) {
+                for (int digits = 0; digits < 6 && isDigit(at(marker)); ++digits)
+                    ++marker;
+                hide(marker);
+                return true;
+            }
+            const qsizetype close = m_sql.indexOf(u"*/", m_at + 2);
+            if (close < 0)
+                return false;
+            hide(close + 2);
+        } else if (c == u'\'') {
+            return literal(m_at, u'\'', m_reading.backslashEscapes);
+        } else if (c == u'"') {
+            // A string by default, a name under ANSI_QUOTES: kept either way.
+            return quotedName(u'"', m_reading.backslashEscapes);
+        } else if (c == u'`') {
+            return quotedName(u'`', false);
+        } else {
+            pass(m_at + 1);
+        }
+        return true;
+    }
+
+    // Where a line comment whose body starts at from ends: at the line break, which stays.
+    qsizetype lineEnd(qsizetype from, bool carriageReturnEnds) const
+    {
+        for (qsizetype i = from; i < size(); ++i) {
+            const char16_t c = at(i);
+            if (c == u'\n' || (carriageReturnEnds && c == u'\r'))
+                return i;
+        }
+        return size();
+    }
+
+    // PostgreSQL block comments nest; -1 when the outermost one never closes.
+    qsizetype nestedCommentEnd(qsizetype from) const
+    {
+        int depth = 1;
+        for (qsizetype i = from; i < size();) {
+            if (at(i) == u'*' && at(i + 1) == u'/') {
+                i += 2;
+                if (--depth == 0)
+                    return i;
+            } else if (at(i) == u'/' && at(i + 1) == u'*') {
+                i += 2;
+                ++depth;
+            } else {
+                ++i;
+            }
+        }
+        return -1;
+    }
+
+    // The end of a quoted run whose opening quote is at open: a doubled quote stands for
+    // one, and with backslash escapes a backslash takes the next unit with it. -1 when it
+    // never closes.
+    qsizetype quotedEnd(qsizetype open, char16_t quote, bool backslashEscapes) const
+    {
+        for (qsizetype i = open + 1; i < size();) {
+            const char16_t c = at(i);
+            if (c == u'\\' && backslashEscapes) {
+                i += 2;
+            } else if (c == quote) {
+                if (at(i + 1) != quote)
+                    return i + 1;
+                i += 2;
+            } else {
+                ++i;
+            }
+        }
+        return -1;
+    }
+
+    // A literal from m_at (a prefix such as E included) whose quote is at open.
+    bool literal(qsizetype open, char16_t quote, bool backslashEscapes)
+    {
+        const qsizetype end = quotedEnd(open, quote, backslashEscapes);
+        if (end < 0)
+            return false;
+        hide(end);
+        return true;
+    }
+
+    bool quotedName(char16_t quote, bool backslashEscapes)
+    {
+        const qsizetype end = quotedEnd(m_at, quote, backslashEscapes);
+        if (end < 0)
+            return false;
+        pass(end);
+        return true;
+    }
+
+    // $1 is a parameter; $$ or $tag$ opens a body that runs to the same delimiter. The
+    // body is kept, but nothing inside it opens a literal or comment.
+    bool dollar()
+    {
+        qsizetype i = m_at + 1;
+        if (isDigit(at(i))) {
+            while (isDigit(at(i)))
+                ++i;
+            pass(i);
+            return true;
+        }
+        if (i < size() && isIdentifierStart(at(i))) {
+            ++i;
+            while (i < size() && isIdentifierPart(at(i)) && at(i) != u'$')
+                ++i;
+        }
+        if (at(i) != u'$') {
+            pass(m_at + 1);
+            return true;
+        }
+        const QStringView delimiter = m_sql.sliced(m_at, i + 1 - m_at);
+        const qsizetype close = m_sql.indexOf(delimiter, i + 1);
+        if (close < 0)
+            return false;
+        pass(close + delimiter.size());
+        return true;
+    }
+
+    QStringView m_sql;
+    SqlClassifier::Reading m_reading;
+    QString m_code;
+    qsizetype m_at = 0;   // the scan position
+    qsizetype m_kept = 0; // m_sql before this is already in m_code
+};
+
+} // namespace
+
+bool SqlClassifier::isDestructive(QStringView sql)
+{
+    for (const Reading& reading : kReadings) {
+        if (containsModifyingKeyword(codeText(sql, reading)))
+            return true;
+    }
+    return false;
+}
+
+QString SqlClassifier::codeText(QStringView sql, Reading reading)
+{
+    return Scanner(sql, reading).run();
+}
+
+bool SqlClassifier::containsModifyingKeyword(QStringView text)
+{
+    static const QRegularExpression keyword = [] {
+        QRegularExpression expression(
+            QStringLiteral("\\b(insert|update|delete|drop|truncate|alter|create|replace|merge|grant|revoke|call|"
+                           "exec|execute|vacuum|reindex|refresh|rename|comment|lock|copy)\\b"),
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+        expression.optimize();
+        return expression;
+    }();
+    return keyword.match(text).hasMatch();
+}

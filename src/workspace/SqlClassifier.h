@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// Tells whether a statement looks as if it changes data or schema, so that the workspace
+// asks before running it. A heuristic over the text alone: one of 21 words (insert, update,
+// delete, drop, …, copy) standing as a whole word, in any letter case, outside string
+// literals and comments.
+//
+// Literals and comments are found by one left-to-right scan that reads the text the way a
+// server would: a quote inside a comment opens nothing, and comment markers inside a
+// literal open nothing. Because PostgreSQL and MySQL (and their backslash settings) split
+// the same text differently, the text is read each way and counts as changing data when
+// any reading leaves one of the words in code. A literal or comment that never closes
+// hides nothing, and quoted identifiers and dollar-quoted bodies stay in view.
+class SqlClassifier final
+{
+public:
+    SqlClassifier() = delete;
+
+    enum class Dialect { PostgreSQL, MySQL };
+
+    // One way a server may read the text. backslashEscapes: PostgreSQL with
+    // standard_conforming_strings off (backslashes escape in every string, not only in
+    // E'…'), or MySQL without NO_BACKSLASH_ESCAPES (its default).
+    struct Reading
+    {
+        Dialect dialect = Dialect::PostgreSQL;
+        bool backslashEscapes = false;
+    };
+
+    static bool isDestructive(QStringView sql);
+
+    // The text a server would take as code under one reading: each string literal and
+    // comment replaced by one space; quoted identifiers, dollar-quoted bodies and MySQL's
+    // executable comments kept; everything from an opener that never closes kept as is.
+    static QString codeText(QStringView sql, Reading reading);
+
+    // Whether text holds one of the 21 words as a whole word, in any letter case.
+    static bool containsModifyingKeyword(QStringView text);
+};

@@ -1,0 +1,194 @@
+#include "platform/AppPaths.h"
+#include "workspace/QueryHistory.h"
+#include "workspace/QuerySettings.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray numberedHistory(int n)
+{
+    QJsonArray array;
+    for (int i = 0; i < n; ++i)
+        array.append(QueryRecord{QStringLiteral("p%1").arg(i), QStringLiteral("s%1").arg(i), 1000.0 + i}.toDictionary());
+    return QJsonDocument(array).toJson();
+}
+
+double now()
+{
+    return QDateTime::currentMSecsSinceEpoch() / 1000.0;
+}
+
+} // namespace
+
+class TestQueryStores : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void settings();
+    void repeatsFoldIntoNewest();
+    void limitByAdditions();
+    void longFileKeepsItsLength();
+    void malformedFiles_data();
+    void malformedFiles();
+    void elementReading();
+    void clearAllWritesEmptyArray();
+
+private:
+    QString path() const { return AppPaths::appSupportDir() + QStringLiteral("/query_history.json"); }
+};
+
+void TestQueryStores::settings()
+{
+    QuerySettings& settings = QuerySettings::shared();
+    const QJsonObject fresh = settings.requestParameters();
+    QCOMPARE(fresh, QJsonObject({{QStringLiteral("allow_destructive"), false},
+                                 {QStringLiteral("self_correction"), true},
+                                 {QStringLiteral("data_isolation"), false},
+                                 {QStringLiteral("singular_results"), false}}));
+    // Defaults are never written.
+    QVERIFY(QSettings().allKeys().isEmpty());
+
+    settings.setAllowDestructive(true);
+    settings.setSelfCorrection(false);
+    settings.setDataIsolation(true);
+    settings.setSingularResults(true);
+    QSettings stored;
+    QCOMPARE(stored.value(QStringLiteral("qs.allow_destructive")).toBool(), true);
+    QCOMPARE(stored.value(QStringLiteral("qs.self_correction")).toBool(), false);
+    QCOMPARE(stored.value(QStringLiteral("qs.data_isolation")).toBool(), true);
+    QCOMPARE(stored.value(QStringLiteral("qs.singular_results")).toBool(), true);
+    QCOMPARE(settings.requestParameters().value(QStringLiteral("self_correction")), QJsonValue(false));
+    QCOMPARE(settings.requestParameters().value(QStringLiteral("singular_results")), QJsonValue(true));
+}
+
+void TestQueryStores::repeatsFoldIntoNewest()
+{
+    QFile::remove(path());
+    QueryHistory history(path());
+    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT count(*) FROM users"), 10});
+    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT count(*) FROM users"), 20});
+    QCOMPARE(history.count(), 1);
+    QCOMPARE(history.records().constFirst().timestamp, 20.0);
+
+    // A different answer, or a case change, is a new entry in front.
+    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT COUNT(*) FROM users"), 30});
+    QCOMPARE(history.count(), 2);
+    QCOMPARE(history.records().constFirst().sql, QStringLiteral("SELECT COUNT(*) FROM users"));
+
+    // Only the newest is compared: an older repeat is added again.
+    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT count(*) FROM users"), 40});
+    QCOMPARE(history.count(), 3);
+
+    // What is on disk reads back the same, fractions included.
+    history.addRecord(QueryRecord::make(QStringLiteral("é “quoted”"), QStringLiteral("SELECT 'ü'")));
+    QVERIFY(qAbs(history.records().constFirst().timestamp - now()) < 5);
+    QCOMPARE(QueryHistory(path()).records(), history.records());
+    const QByteArray bytes = readAll(path());
+    QVERIFY(bytes.startsWith("[\n    {")); // pretty-printed
+}
+
+void TestQueryStores::limitByAdditions()
+{
+    QFile::remove(path());
+    QueryHistory history(path());
+    for (int i = 0; i < 105; ++i)
+        history.addRecord({QStringLiteral("p%1").arg(i), QStringLiteral("s"), double(i)});
+    QCOMPARE(history.count(), 100);
+    QCOMPARE(history.records().constFirst().prompt, QStringLiteral("p104"));
+    QCOMPARE(history.records().constLast().prompt, QStringLiteral("p5"));
+    QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 100);
+}
+
+void TestQueryStores::longFileKeepsItsLength()
+{
+    writeAll(path(), numberedHistory(150));
+    QueryHistory history(path());
+    QCOMPARE(history.count(), 150);
+    history.addRecord({QStringLiteral("new"), QStringLiteral("SELECT 1"), 5});
+    QCOMPARE(history.count(), 150);
+    QCOMPARE(history.records().constFirst().prompt, QStringLiteral("new"));
+    QCOMPARE(history.records().constLast().prompt, QStringLiteral("p148"));
+    QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 150);
+}
+
+void TestQueryStores::malformedFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("object") << QByteArray(R"({"prompt":"p","sql":"s"})");
+    QTest::newRow("not JSON") << QByteArray("[{\"prompt\":");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("binary") << QByteArray("\x00\xff\x10", 3);
+}
+
+void TestQueryStores::malformedFiles()
+{
+    QFETCH(QByteArray, content);
+    writeAll(path(), content);
+    QueryHistory history(path());
+    QCOMPARE(history.count(), 0);
+    history.addRecord({QStringLiteral("p"), QStringLiteral("s"), 1});
+    QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 1);
+}
+
+void TestQueryStores::elementReading()
+{
+    const QList<QueryRecord> records = QueryHistory::parse(R"([
+        {"prompt": "a", "sql": "s", "timestamp": 1700000000.25},
+        42, "text", null, [1],
+        {"prompt": "no time"},
+        {"sql": "no prompt", "timestamp": "1234.5"},
+        {"prompt": 7, "timestamp": "soon"}
+    ])");
+    QCOMPARE(records.size(), 4);
+    QCOMPARE(records[0], (QueryRecord{QStringLiteral("a"), QStringLiteral("s"), 1700000000.25}));
+    QCOMPARE(records[1].sql, QString());
+    QVERIFY(qAbs(records[1].timestamp - now()) < 5); // a missing time reads as now
+    QCOMPARE(records[2].prompt, QString());
+    QCOMPARE(records[2].timestamp, 1234.5);
+    QCOMPARE(records[3].prompt, QString());
+    QCOMPARE(records[3].timestamp, 0.0);
+}
+
+void TestQueryStores::clearAllWritesEmptyArray()
+{
+    writeAll(path(), numberedHistory(3));
+    QueryHistory history(path());
+    history.clearAll();
+    QCOMPARE(history.count(), 0);
+    QVERIFY(QFile::exists(path()));
+    QCOMPARE(QJsonDocument::fromJson(readAll(path())), QJsonDocument(QJsonArray()));
+    QVERIFY(QJsonDocument::fromJson(readAll(path())).isArray());
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Mirelo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Mirelo"));
+    TestQueryStores test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_querystores.moc"

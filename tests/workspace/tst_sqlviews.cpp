@@ -1,0 +1,183 @@
+#include "ui/MRTheme.h"
+#include "workspace/MRSQLLineView.h"
+#include "workspace/MRSQLTextViewHighlighter.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextLayout>
+
+namespace {
+
+int pixelsNear(const QImage& image, const QColor& color)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (qAbs(pixel.red() - color.red()) + qAbs(pixel.green() - color.green()) +
+                    qAbs(pixel.blue() - color.blue()) <=
+                12)
+                ++count;
+        }
+    }
+    return count;
+}
+
+// The foreground the view shows at position in its first block.
+QColor colourAt(const QTextEdit& view, int position)
+{
+    const QTextBlock block = view.document()->findBlock(position);
+    QColor colour;
+    for (const auto& range : block.layout()->formats()) {
+        const int offset = position - block.position();
+        if (offset >= range.start && offset < range.start + range.length)
+            colour = range.format.foreground().color();
+    }
+    return colour;
+}
+
+// The application palette reaches widgets through posted events, as on a theme switch.
+void setAppearance(bool dark)
+{
+    QApplication::setPalette(MRTheme::palette(dark));
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class TestSqlViews : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void lineElidesAtTheTail_data();
+    void lineElidesAtTheTail();
+    void lineRepaintsForAppearance();
+    void textViewColours();
+    void textViewKeepsSelection();
+    void textViewForgetsEditedText();
+};
+
+void TestSqlViews::init()
+{
+    setAppearance(false);
+}
+
+void TestSqlViews::lineElidesAtTheTail_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("fits") << "select 1" << 400 << "select 1";
+    QTest::newRow("line breaks as spaces") << "select\n1\tfrom t" << 400 << "select 1 from t";
+    QTest::newRow("cut") << "select a, b, c from some_table where x = 1" << 100 << "";
+    QTest::newRow("very long") << QStringLiteral("select ") + QString(100000, QLatin1Char('x')) << 200 << "";
+}
+
+void TestSqlViews::lineElidesAtTheTail()
+{
+    QFETCH(QString, sql);
+    QFETCH(int, width);
+    QFETCH(QString, shown);
+
+    MRSQLLineView view;
+    view.setSql(sql);
+    view.resize(width, view.sizeHint().height());
+    QCOMPARE(view.sizeHint().height(), view.minimumSizeHint().height());
+    QVERIFY(view.sizeHint().height() > 0);
+    const QString text = view.displayedText();
+    if (!shown.isEmpty()) {
+        QCOMPARE(text, shown);
+        return;
+    }
+    QVERIFY2(text.endsWith(QChar(0x2026)), qPrintable(text));
+    QVERIFY(text.size() > 3);
+    QVERIFY(sql.startsWith(text.chopped(1)));
+    QVERIFY(QFontMetricsF(view.font()).horizontalAdvance(text) <= width);
+}
+
+void TestSqlViews::lineRepaintsForAppearance()
+{
+    MRSQLLineView view;
+    view.setFontSize(20);
+    view.setSql(QStringLiteral("SELECT 'text' FROM t"));
+    view.resize(view.sizeHint());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    const QImage light = view.grab().toImage();
+    QVERIFY(pixelsNear(light, MRTheme::sqlKeyword().light()) > 0);
+    QVERIFY(pixelsNear(light, MRTheme::sqlString().light()) > 0);
+    QCOMPARE(pixelsNear(light, MRTheme::sqlKeyword().dark()), 0);
+
+    setAppearance(true);
+    const QImage dark = view.grab().toImage();
+    QVERIFY(pixelsNear(dark, MRTheme::sqlKeyword().dark()) > 0);
+    QCOMPARE(pixelsNear(dark, MRTheme::sqlKeyword().light()), 0);
+}
+
+void TestSqlViews::textViewColours()
+{
+    QTextEdit view;
+    view.setPlainText(QStringLiteral("select count(*)\nfrom t -- note"));
+    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
+
+    QCOMPARE(view.font(), MRTheme::monoFont(13));
+    const QTextBlockFormat block = view.document()->lastBlock().blockFormat();
+    QCOMPARE(block.lineHeightType(), int(QTextBlockFormat::LineDistanceHeight));
+    QCOMPARE(block.lineHeight(), 2.0);
+
+    QCOMPARE(colourAt(view, 0), MRTheme::sqlKeyword().light());
+    QCOMPARE(colourAt(view, 7), MRTheme::sqlFunction().light());
+    QCOMPARE(colourAt(view, 13), MRTheme::textPrimary().light());
+    QCOMPARE(colourAt(view, 16), MRTheme::sqlKeyword().light());
+    QCOMPARE(colourAt(view, 25), MRTheme::sqlComment().light());
+
+    const QList<SqlSpan> spans = MRSQLTextViewHighlighter::of(&view)->spans();
+    setAppearance(true);
+    QCOMPARE(colourAt(view, 0), MRTheme::sqlKeyword().dark());
+    QCOMPARE(colourAt(view, 13), MRTheme::textPrimary().dark());
+    QCOMPARE(colourAt(view, 25), MRTheme::sqlComment().dark());
+    QCOMPARE(MRSQLTextViewHighlighter::of(&view)->spans(), spans);
+}
+
+void TestSqlViews::textViewKeepsSelection()
+{
+    QTextEdit view;
+    view.setPlainText(QStringLiteral("select 1"));
+    QTextCursor cursor = view.textCursor();
+    cursor.setPosition(7);
+    cursor.setPosition(2, QTextCursor::KeepAnchor);
+    view.setTextCursor(cursor);
+
+    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
+    QCOMPARE(view.textCursor().anchor(), 7);
+    QCOMPARE(view.textCursor().position(), 2);
+    QCOMPARE(view.toPlainText(), QStringLiteral("select 1"));
+
+    // A second call reuses the view's highlighter.
+    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
+    QCOMPARE(view.findChildren<MRSQLTextViewHighlighter*>().size(), 1);
+    QCOMPARE(colourAt(view, 0), MRTheme::sqlKeyword().light());
+}
+
+void TestSqlViews::textViewForgetsEditedText()
+{
+    QTextEdit view;
+    view.setPlainText(QStringLiteral("select 1"));
+    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
+    QVERIFY(!MRSQLTextViewHighlighter::of(&view)->spans().isEmpty());
+
+    QTextCursor cursor(view.document());
+    cursor.insertText(QStringLiteral("x"));
+    QVERIFY(MRSQLTextViewHighlighter::of(&view)->spans().isEmpty());
+    QCOMPARE(colourAt(view, 1), MRTheme::textPrimary().light());
+}
+
+QTEST_MAIN(TestSqlViews)
+#include "tst_sqlviews.moc"
