@@ -1,6 +1,7 @@
 #include "ui/MRButton.h"
 #include "ui/MRClickRow.h"
 #include "ui/MRContentRootView.h"
+#include "ui/MRHistoryRow.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
 #include "ui/MRPanel.h"
@@ -11,6 +12,7 @@
 #include "ui/MRSuggestionRow.h"
 #include "ui/MRTheme.h"
 #include "ui/ThemeManager.h"
+#include "workspace/MRSQLLineView.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -82,6 +84,8 @@ private Q_SLOTS:
     void rowKeys_data();
     void rowKeys();
     void rowAccessibility();
+    void historyRow_data();
+    void historyRow();
     void chipToggles();
     void chipOnKeepsItsFillWhenHovered();
     void pillInput_data();
@@ -211,6 +215,52 @@ void TestWidgets::rowAccessibility()
     row->setOnClick([&clicks] { ++clicks; });
     actions->doAction(QAccessibleActionInterface::pressAction());
     QCOMPARE(clicks, 1);
+}
+
+void TestWidgets::historyRow_data()
+{
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QStringLiteral("Top customers") << QStringLiteral("Top customers");
+    QTest::newRow("empty") << QString() << QStringLiteral("(empty prompt)");
+    QTest::newRow("only spaces, unchanged") << QStringLiteral("   ") << QStringLiteral("   ");
+    QTest::newRow("long") << QStringLiteral("Show every customer who ordered more than twice last winter and paid late")
+                          << QStringLiteral("Show every customer who ordered more than twice last winter and paid late");
+}
+
+void TestWidgets::historyRow()
+{
+    QFETCH(QString, prompt);
+    QFETCH(QString, shown);
+    const QString time = QStringLiteral("Yesterday 14:05");
+    auto* row = place(new MRHistoryRow(prompt, QStringLiteral("SELECT name FROM customers"), time), QSize(300, 62));
+    QCOMPARE(row->promptText(), shown);
+    QCOMPARE(QAccessible::queryAccessibleInterface(row)->text(QAccessible::Name), shown);
+    QCOMPARE(row->sqlLine()->sql(), QStringLiteral("SELECT name FROM customers"));
+
+    // A click on the SQL line is the row's click.
+    int clicks = 0;
+    row->setOnClick([&clicks] { ++clicks; });
+    QTest::mouseClick(row->sqlLine(), Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(clicks, 1);
+
+    // The time keeps its full width at the right; the prompt stops 10 points before it.
+    const int timeWidth = qCeil(QFontMetricsF(MRTheme::uiFont(11)).horizontalAdvance(time));
+    const int timeLeft = 300 - 14 - timeWidth;
+    const QImage image = row->grab().toImage();
+    const QColor background = image.pixelColor(timeLeft - 5, 3);
+    const auto inkIn = [&](int x0, int x1) {
+        int count = 0;
+        for (int x = x0; x < x1; ++x)
+            for (int y = 10; y < 32; ++y)
+                count += image.pixelColor(x, y) != background;
+        return count;
+    };
+    QVERIFY(inkIn(timeLeft, timeLeft + 4) > 0);
+    QVERIFY(inkIn(300 - 14 - 4, 300 - 14) > 0);
+    QCOMPARE(inkIn(timeLeft - 9, timeLeft - 1), 0);
+    const bool blankPrompt = shown.trimmed().isEmpty();
+    QCOMPARE(inkIn(14, 20) > 0, !blankPrompt);
 }
 
 void TestWidgets::chipToggles()

@@ -7,6 +7,7 @@
 #include "ui/MRClickRow.h"
 #include "ui/MRContentRootView.h"
 #include "ui/MRDotGridView.h"
+#include "ui/MRHistoryRow.h"
 #include "ui/MRIconCatalogue.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
@@ -304,6 +305,15 @@ void shootAll(Gallery& gallery)
     gallery.shoot(QStringLiteral("MRSuggestionRow"), rowStates, [](State) {
         return new MRSuggestionRow(QStringLiteral("clock"), QStringLiteral("Show the 10 most recent orders"));
     }, QSize(380, 52));
+    gallery.shoot(QStringLiteral("MRHistoryRow"), rowStates, [](State) {
+        return new MRHistoryRow(QStringLiteral("Customers with no orders in the last ninety days, newest first"),
+                                QStringLiteral("SELECT c.name, count(*) AS orders FROM customers c -- lapsed\n"
+                                               "WHERE c.created_at < now() - interval '90 days' AND c.tier = 'gold'"),
+                                QStringLiteral("Yesterday 14:05"));
+    }, QSize(420, 62));
+    gallery.shoot(QStringLiteral("MRHistoryRow-empty"), {State::Rest}, [](State) {
+        return new MRHistoryRow(QString(), QStringLiteral("SELECT 1"), QStringLiteral("09:12"));
+    }, QSize(420, 62));
     gallery.shoot(QStringLiteral("MRSidebarRow-symbol"), rowStates, [](State) {
         return new MRSidebarRow(QStringLiteral("cylinder.split.1x2"), QStringLiteral("Databases"));
     }, QSize(240, 32));
