@@ -119,35 +119,31 @@ void paintStringLiterals(RoleMap& map, QStringView text)
     }
 }
 
-// Matches of --[^\n]* one after another.
-void paintLineComments(RoleMap& map, QStringView text)
+enum class CommentKind { Line, Block };
+
+// Matches of --[^\n]* or of /\*[\s\S]*?\*/ one after another. A line comment stops
+// before its line break or at the end of the text; a block comment ends with the first */
+// and is no comment without one.
+void paintComments(RoleMap& map, QStringView text, CommentKind kind)
 {
+    const bool line = kind == CommentKind::Line;
+    const QStringView opener = line ? u"--" : u"/*";
+    const QStringView closer = line ? u"\n" : u"*/";
     qsizetype from = 0;
     while (true) {
-        const qsizetype open = text.indexOf(u"--", from);
+        const qsizetype open = text.indexOf(opener, from);
         if (open < 0)
             return;
-        qsizetype end = text.indexOf(QLatin1Char('\n'), open + 2);
-        if (end < 0)
+        qsizetype end = text.indexOf(closer, open + opener.size());
+        if (end < 0) {
+            if (!line)
+                return;
             end = text.size();
+        } else if (!line) {
+            end += closer.size();
+        }
         map.paint(open, end - open, SqlRole::Comment);
         from = end;
-    }
-}
-
-// Matches of /\*[\s\S]*?\*/ one after another: each comment ends at the first */.
-void paintBlockComments(RoleMap& map, QStringView text)
-{
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype open = text.indexOf(u"/*", from);
-        if (open < 0)
-            return;
-        const qsizetype close = text.indexOf(u"*/", open + 2);
-        if (close < 0)
-            return;
-        map.paint(open, close + 2 - open, SqlRole::Comment);
-        from = close + 2;
     }
 }
 
@@ -189,7 +185,7 @@ QList<SqlSpan> MRSQLHighlighter::highlight(QStringView sql)
     map.paintMatches(e.function, sql, 1, SqlRole::Function);
     map.paintMatches(e.number, sql, 0, SqlRole::Number);
     paintStringLiterals(map, sql);
-    paintLineComments(map, sql);
-    paintBlockComments(map, sql);
+    paintComments(map, sql, CommentKind::Line);
+    paintComments(map, sql, CommentKind::Block);
     return map.spans();
 }

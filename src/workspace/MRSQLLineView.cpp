@@ -33,7 +33,7 @@ bool isLineBreakOrTab(QChar c)
     }
 }
 
-// Same length as sql, so the highlighter's positions hold for the line too.
+// Same length as sql, so the highlighter's positions in sql hold for the line too.
 QString oneLine(const QString& sql)
 {
     QString line = sql;
@@ -63,7 +63,8 @@ void MRSQLLineView::setSql(const QString& sql)
 {
     m_sql = sql;
     m_line = oneLine(sql);
-    m_spans = MRSQLHighlighter::highlight(m_line);
+    // Highlighted as written, so that a line comment still ends at its line break.
+    m_spans = MRSQLHighlighter::highlight(sql);
     setAccessibleName(m_line);
     invalidate();
 }

@@ -1,4 +1,4 @@
-#include "ui/MRTheme.h"
+#include "ViewTestSupport.h"
 #include "workspace/MRSQLLineView.h"
 #include "workspace/MRSQLTextViewHighlighter.h"
 
@@ -11,22 +11,7 @@
 
 namespace {
 
-int pixelsNear(const QImage& image, const QColor& color)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            if (qAbs(pixel.red() - color.red()) + qAbs(pixel.green() - color.green()) +
-                    qAbs(pixel.blue() - color.blue()) <=
-                12)
-                ++count;
-        }
-    }
-    return count;
-}
-
-// The foreground the view shows at position in its first block.
+// The foreground the view shows at a position of its text.
 QColor colourAt(const QTextEdit& view, int position)
 {
     const QTextBlock block = view.document()->findBlock(position);
@@ -37,13 +22,6 @@ QColor colourAt(const QTextEdit& view, int position)
             colour = range.format.foreground().color();
     }
     return colour;
-}
-
-// The application palette reaches widgets through posted events, as on a theme switch.
-void setAppearance(bool dark)
-{
-    QApplication::setPalette(MRTheme::palette(dark));
-    QCoreApplication::processEvents();
 }
 
 } // namespace
@@ -58,8 +36,7 @@ private Q_SLOTS:
     void lineElidesAtTheTail();
     void lineRepaintsForAppearance();
     void textViewColours();
-    void textViewKeepsSelection();
-    void textViewForgetsEditedText();
+    void textViewKeepsSelectionAndForgetsEdits();
 };
 
 void TestSqlViews::init()
@@ -105,20 +82,20 @@ void TestSqlViews::lineRepaintsForAppearance()
 {
     MRSQLLineView view;
     view.setFontSize(20);
-    view.setSql(QStringLiteral("SELECT 'text' FROM t"));
+    view.setSql(QStringLiteral("-- a\nSELECT 'text' FROM t"));
     view.resize(view.sizeHint());
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
 
     const QImage light = view.grab().toImage();
-    QVERIFY(pixelsNear(light, MRTheme::sqlKeyword().light()) > 0);
-    QVERIFY(pixelsNear(light, MRTheme::sqlString().light()) > 0);
-    QCOMPARE(pixelsNear(light, MRTheme::sqlKeyword().dark()), 0);
+    QVERIFY(pixelsNear(light, light.rect(), MRTheme::sqlKeyword().light()) > 0);
+    QVERIFY(pixelsNear(light, light.rect(), MRTheme::sqlString().light()) > 0);
+    QCOMPARE(pixelsNear(light, light.rect(), MRTheme::sqlKeyword().dark()), 0);
 
     setAppearance(true);
     const QImage dark = view.grab().toImage();
-    QVERIFY(pixelsNear(dark, MRTheme::sqlKeyword().dark()) > 0);
-    QCOMPARE(pixelsNear(dark, MRTheme::sqlKeyword().light()), 0);
+    QVERIFY(pixelsNear(dark, dark.rect(), MRTheme::sqlKeyword().dark()) > 0);
+    QCOMPARE(pixelsNear(dark, dark.rect(), MRTheme::sqlKeyword().light()), 0);
 }
 
 void TestSqlViews::textViewColours()
@@ -146,7 +123,7 @@ void TestSqlViews::textViewColours()
     QCOMPARE(MRSQLTextViewHighlighter::of(&view)->spans(), spans);
 }
 
-void TestSqlViews::textViewKeepsSelection()
+void TestSqlViews::textViewKeepsSelectionAndForgetsEdits()
 {
     QTextEdit view;
     view.setPlainText(QStringLiteral("select 1"));
@@ -156,25 +133,15 @@ void TestSqlViews::textViewKeepsSelection()
     view.setTextCursor(cursor);
 
     MRSQLTextViewHighlighter::highlightTextView(&view, 13);
-    QCOMPARE(view.textCursor().anchor(), 7);
-    QCOMPARE(view.textCursor().position(), 2);
-    QCOMPARE(view.toPlainText(), QStringLiteral("select 1"));
-
-    // A second call reuses the view's highlighter.
     MRSQLTextViewHighlighter::highlightTextView(&view, 13);
     QCOMPARE(view.findChildren<MRSQLTextViewHighlighter*>().size(), 1);
+    QCOMPARE(view.toPlainText(), QStringLiteral("select 1"));
+    QCOMPARE(view.textCursor().anchor(), 7);
+    QCOMPARE(view.textCursor().position(), 2);
     QCOMPARE(colourAt(view, 0), MRTheme::sqlKeyword().light());
-}
 
-void TestSqlViews::textViewForgetsEditedText()
-{
-    QTextEdit view;
-    view.setPlainText(QStringLiteral("select 1"));
-    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
-    QVERIFY(!MRSQLTextViewHighlighter::of(&view)->spans().isEmpty());
-
-    QTextCursor cursor(view.document());
-    cursor.insertText(QStringLiteral("x"));
+    // Typed text is no longer the highlighted SQL: its old colours go.
+    QTextCursor(view.document()).insertText(QStringLiteral("x"));
     QVERIFY(MRSQLTextViewHighlighter::of(&view)->spans().isEmpty());
     QCOMPARE(colourAt(view, 1), MRTheme::textPrimary().light());
 }

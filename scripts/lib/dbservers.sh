@@ -1,0 +1,233 @@
+# Throwaway PostgreSQL 15 and MariaDB servers on loopback for the tests and benchmarks.
+#
+# Usage (bash):
+#   source scripts/lib/dbservers.sh
+#   mirelo_db_start     # starts the servers and exports the variables below
+#   ...                 # run whatever needs them
+#   mirelo_db_stop      # stops the servers, removes their folders; safe to call twice
+#
+# Four servers run, each in its own folder under one temporary folder, on free ports of
+# 127.0.0.1. When started as root they run as the packages' own accounts (postgres,
+# mysql), since neither server agrees to run as root. Each run makes a fresh self-signed
+# certificate and a random password.
+#
+# Exported for the programs that use them:
+#   MIRELO_TEST_PG_HOST         127.0.0.1
+#   MIRELO_TEST_PG_PORT         PostgreSQL with TLS
+#   MIRELO_TEST_PG_PLAIN_PORT   PostgreSQL without TLS (same user, password and database)
+#   MIRELO_TEST_PG_USER         test user, owner of the test database
+#   MIRELO_TEST_PG_PASSWORD
+#   MIRELO_TEST_PG_DATABASE
+#   MIRELO_TEST_MYSQL_HOST, MIRELO_TEST_MYSQL_PORT, MIRELO_TEST_MYSQL_PLAIN_PORT,
+#   MIRELO_TEST_MYSQL_USER, MIRELO_TEST_MYSQL_PASSWORD, MIRELO_TEST_MYSQL_DATABASE
+#                               the same for MariaDB; the user has every right on the
+#                               test database, routines included
+#   MIRELO_TEST_DB_ROOT         the folder holding the servers' data and logs
+
+MIRELO_PG_BIN="${MIRELO_PG_BIN:-/usr/lib/postgresql/15/bin}"
+MIRELO_DB_USER_NAME="mirelo"
+MIRELO_DB_DATABASE="mirelo_test"
+
+# Runs a command as the given account when we are root, else as ourselves.
+_mirelo_db_as() {
+    local account="$1"
+    shift
+    if [ "$(id -u)" -eq 0 ]; then
+        runuser -u "$account" -- "$@"
+    else
+        "$@"
+    fi
+}
+
+_mirelo_db_account() {
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "$1"
+    else
+        id -un
+    fi
+}
+
+# A port of 127.0.0.1 nobody listens on right now. Another process may still take it
+# before the server binds it, so starting retries with a new port.
+_mirelo_db_free_port() {
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 40000))
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+    done
+}
+
+_mirelo_db_folder() {
+    local dir="$MIRELO_TEST_DB_ROOT/$1"
+    mkdir -p "$dir"
+    chmod 700 "$dir"
+    [ "$(id -u)" -eq 0 ] && chown "$2:" "$dir"
+    echo "$dir"
+}
+
+_mirelo_db_certificate() {
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+        -subj "/CN=localhost" -keyout "$MIRELO_TEST_DB_ROOT/server.key" \
+        -out "$MIRELO_TEST_DB_ROOT/server.crt" 2>/dev/null
+}
+
+# Copies the certificate into a server's folder, owned by its account, key private.
+_mirelo_db_install_certificate() {
+    local dir="$1" account="$2"
+    cp "$MIRELO_TEST_DB_ROOT/server.crt" "$MIRELO_TEST_DB_ROOT/server.key" "$dir/"
+    chmod 600 "$dir/server.key"
+    [ "$(id -u)" -eq 0 ] && chown "$account:" "$dir/server.crt" "$dir/server.key"
+    return 0
+}
+
+# Starts one PostgreSQL cluster from dir/data on a free port; prints the port.
+_mirelo_pg_run() {
+    local dir="$1" account="$2" attempt port
+    for attempt in 1 2 3 4 5; do
+        port="$(_mirelo_db_free_port)"
+        if _mirelo_db_as "$account" "$MIRELO_PG_BIN/pg_ctl" start -w -t 60 -D "$dir/data" -l "$dir/server.log" \
+            -o "-p $port -k $dir" >/dev/null 2>&1; then
+            echo "$port"
+            return 0
+        fi
+    done
+    echo "PostgreSQL did not start; see $dir/server.log" >&2
+    return 1
+}
+
+_mirelo_pg_start() {
+    local account dir plain
+    account="$(_mirelo_db_account postgres)"
+    dir="$(_mirelo_db_folder pg "$account")"
+    plain="$(_mirelo_db_folder pg-plain "$account")"
+    _mirelo_db_as "$account" "$MIRELO_PG_BIN/initdb" -D "$dir/data" -U postgres -E UTF8 --locale=C.UTF-8 -N \
+        --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 || {
+        echo "initdb failed; see $dir/initdb.log" >&2
+        return 1
+    }
+    cat >>"$dir/data/postgresql.conf" <<EOF
+listen_addresses = '127.0.0.1'
+max_connections = 20
+shared_buffers = 32MB
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+EOF
+    _mirelo_db_as "$account" cp -a "$dir/data" "$plain/data"
+    _mirelo_db_install_certificate "$dir" "$account"
+    cat >>"$dir/data/postgresql.conf" <<EOF
+ssl = on
+ssl_cert_file = '$dir/server.crt'
+ssl_key_file = '$dir/server.key'
+EOF
+    echo "ssl = off" >>"$plain/data/postgresql.conf"
+
+    MIRELO_TEST_PG_PORT="$(_mirelo_pg_run "$dir" "$account")" || return 1
+    MIRELO_TEST_PG_PLAIN_PORT="$(_mirelo_pg_run "$plain" "$account")" || return 1
+    local port setup
+    for port in "$MIRELO_TEST_PG_PORT" "$MIRELO_TEST_PG_PLAIN_PORT"; do
+        [ "$port" = "$MIRELO_TEST_PG_PORT" ] && setup="$dir" || setup="$plain"
+        psql -h "$setup" -p "$port" -U postgres -d postgres -X -q -v ON_ERROR_STOP=1 \
+            -c "CREATE ROLE $MIRELO_DB_USER_NAME LOGIN PASSWORD '$MIRELO_TEST_PG_PASSWORD'" \
+            -c "CREATE DATABASE $MIRELO_DB_DATABASE OWNER $MIRELO_DB_USER_NAME" >/dev/null || return 1
+    done
+    export MIRELO_TEST_PG_HOST=127.0.0.1 MIRELO_TEST_PG_PORT MIRELO_TEST_PG_PLAIN_PORT
+    export MIRELO_TEST_PG_USER="$MIRELO_DB_USER_NAME" MIRELO_TEST_PG_DATABASE="$MIRELO_DB_DATABASE"
+}
+
+# Starts one MariaDB server over dir/data; extra server options follow. Prints the port.
+_mirelo_mysql_run() {
+    local dir="$1" account="$2" attempt port waited
+    shift 2
+    for attempt in 1 2 3 4 5; do
+        port="$(_mirelo_db_free_port)"
+        rm -f "$dir/server.pid"
+        _mirelo_db_as "$account" /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --port="$port" \
+            --bind-address=127.0.0.1 --socket="$dir/server.sock" --pid-file="$dir/server.pid" \
+            --log-error="$dir/server.log" --skip-name-resolve --innodb-buffer-pool-size=32M \
+            --innodb-log-file-size=8M --innodb-flush-log-at-trx-commit=0 --init-file="$MIRELO_TEST_DB_ROOT/mysql-init.sql" \
+            "$@" >/dev/null 2>&1 &
+        local launcher=$!
+        for waited in $(seq 1 300); do
+            if MYSQL_PWD="$MIRELO_TEST_MYSQL_PASSWORD" mariadb --no-defaults -h 127.0.0.1 -P "$port" \
+                -u "$MIRELO_DB_USER_NAME" -e 'SELECT 1' "$MIRELO_DB_DATABASE" >/dev/null 2>&1; then
+                echo "$port"
+                return 0
+            fi
+            kill -0 "$launcher" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$launcher" 2>/dev/null
+        wait "$launcher" 2>/dev/null
+    done
+    echo "MariaDB did not start; see $dir/server.log" >&2
+    return 1
+}
+
+_mirelo_mysql_start() {
+    local account dir plain
+    account="$(_mirelo_db_account mysql)"
+    dir="$(_mirelo_db_folder mysql "$account")"
+    plain="$(_mirelo_db_folder mysql-plain "$account")"
+    cat >"$MIRELO_TEST_DB_ROOT/mysql-init.sql" <<EOF
+CREATE USER IF NOT EXISTS '$MIRELO_DB_USER_NAME'@'%' IDENTIFIED BY '$MIRELO_TEST_MYSQL_PASSWORD';
+CREATE DATABASE IF NOT EXISTS $MIRELO_DB_DATABASE CHARACTER SET utf8mb4;
+GRANT ALL PRIVILEGES ON $MIRELO_DB_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
+EOF
+    chmod 644 "$MIRELO_TEST_DB_ROOT/mysql-init.sql"
+    _mirelo_db_as "$account" mariadb-install-db --no-defaults --datadir="$dir/data" --skip-test-db \
+        --auth-root-authentication-method=socket --innodb-log-file-size=8M --innodb-buffer-pool-size=16M \
+        >"$dir/install.log" 2>&1 || {
+        echo "mariadb-install-db failed; see $dir/install.log" >&2
+        return 1
+    }
+    _mirelo_db_as "$account" cp -a "$dir/data" "$plain/data"
+    _mirelo_db_install_certificate "$dir" "$account"
+
+    MIRELO_TEST_MYSQL_PORT="$(_mirelo_mysql_run "$dir" "$account" \
+        --ssl-cert="$dir/server.crt" --ssl-key="$dir/server.key")" || return 1
+    MIRELO_TEST_MYSQL_PLAIN_PORT="$(_mirelo_mysql_run "$plain" "$account")" || return 1
+    export MIRELO_TEST_MYSQL_HOST=127.0.0.1 MIRELO_TEST_MYSQL_PORT MIRELO_TEST_MYSQL_PLAIN_PORT
+    export MIRELO_TEST_MYSQL_USER="$MIRELO_DB_USER_NAME" MIRELO_TEST_MYSQL_DATABASE="$MIRELO_DB_DATABASE"
+}
+
+mirelo_db_start() {
+    MIRELO_TEST_DB_ROOT="$(mktemp -d "${TMPDIR:-/tmp}/mirelo-db.XXXXXX")" || return 1
+    chmod 755 "$MIRELO_TEST_DB_ROOT"
+    export MIRELO_TEST_DB_ROOT
+    export MIRELO_TEST_PG_PASSWORD="pg-$(openssl rand -hex 12)"
+    export MIRELO_TEST_MYSQL_PASSWORD="my-$(openssl rand -hex 12)"
+    _mirelo_db_certificate || {
+        echo "Could not make the servers' certificate." >&2
+        return 1
+    }
+    _mirelo_pg_start || return 1
+    _mirelo_mysql_start || return 1
+    echo "Database servers: PostgreSQL on $MIRELO_TEST_PG_PORT (plain $MIRELO_TEST_PG_PLAIN_PORT)," \
+        "MariaDB on $MIRELO_TEST_MYSQL_PORT (plain $MIRELO_TEST_MYSQL_PLAIN_PORT)"
+}
+
+mirelo_db_stop() {
+    # Runs from EXIT traps of scripts under "set -e": nothing here may stop it half-way.
+    local root="${MIRELO_TEST_DB_ROOT:-}" dir pid i
+    [ -n "$root" ] && [ -d "$root" ] || return 0
+    for dir in "$root/pg" "$root/pg-plain"; do
+        [ -f "$dir/data/postmaster.pid" ] || continue
+        _mirelo_db_as "$(_mirelo_db_account postgres)" "$MIRELO_PG_BIN/pg_ctl" stop -D "$dir/data" -m immediate \
+            -w >/dev/null 2>&1 || true
+    done
+    for dir in "$root/mysql" "$root/mysql-plain"; do
+        pid="$(cat "$dir/server.pid" 2>/dev/null)" || continue
+        kill "$pid" 2>/dev/null || continue
+        for i in $(seq 1 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -9 "$pid" 2>/dev/null || true
+    done
+    rm -rf "$root" || true
+    unset MIRELO_TEST_DB_ROOT
+}

@@ -1,0 +1,103 @@
+#include "ResultExport.h"
+
+#include "platform/AtomicFile.h"
+
+#include <algorithm>
+
+namespace {
+
+bool needsQuoting(const QString& field)
+{
+    for (const QChar c : field) {
+        switch (c.unicode()) {
+        case ',':
+        case '"':
+        case '\n':
+        case '\r':
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+void appendCSVField(QString& out, const QString& field)
+{
+    if (!needsQuoting(field)) {
+        out += field;
+        return;
+    }
+    out += QLatin1Char('"');
+    qsizetype from = 0;
+    for (qsizetype quote = field.indexOf(QLatin1Char('"')); quote >= 0;
+         quote = field.indexOf(QLatin1Char('"'), quote + 1)) {
+        out += QStringView(field).sliced(from, quote + 1 - from);
+        out += QLatin1Char('"');
+        from = quote + 1;
+    }
+    out += QStringView(field).sliced(from);
+    out += QLatin1Char('"');
+}
+
+} // namespace
+
+QString ResultExport::tabSeparatedRows(const QueryResult& result, QList<qsizetype> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+
+    QString text;
+    bool first = true;
+    for (const qsizetype index : rows) {
+        if (index < 0 || index >= result.rows.size())
+            continue;
+        if (!first)
+            text += QLatin1Char('\n');
+        first = false;
+        const SqlRow& row = result.rows[index];
+        for (qsizetype column = 0; column < result.columnNames.size(); ++column) {
+            if (column > 0)
+                text += QLatin1Char('\t');
+            if (column < row.size() && row[column])
+                text += *row[column];
+        }
+    }
+    return text;
+}
+
+QString ResultExport::csvField(const QString& field)
+{
+    QString out;
+    appendCSVField(out, field);
+    return out;
+}
+
+QByteArray ResultExport::csv(const QueryResult& result)
+{
+    QString text;
+    // A guess at the size that saves most of the re-allocations on large results.
+    text.reserve((result.rows.size() + 1) * std::max<qsizetype>(1, result.columnNames.size()) * 12);
+
+    for (qsizetype i = 0; i < result.columnNames.size(); ++i) {
+        if (i > 0)
+            text += QLatin1Char(',');
+        appendCSVField(text, result.columnNames[i]);
+    }
+    text += QLatin1Char('\n');
+    for (const SqlRow& row : result.rows) {
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            if (i > 0)
+                text += QLatin1Char(',');
+            if (row[i])
+                appendCSVField(text, *row[i]);
+        }
+        text += QLatin1Char('\n');
+    }
+    return text.toUtf8();
+}
+
+QString ResultExport::writeCSV(const QueryResult& result, const QString& path)
+{
+    return AtomicFile::write(path, csv(result));
+}

@@ -1,0 +1,392 @@
+#include "ResultsGridView.h"
+
+#include "ui/MRTheme.h"
+#include "ui/MRWidgetTheme.h"
+#include "workspace/QueryResultModel.h"
+#include "workspace/ResultExport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <algorithm>
+
+namespace {
+
+constexpr int kCellInset = 6;
+constexpr qreal kHeaderFontSize = 11;
+
+QString& nextFileName()
+{
+    static QString path;
+    return path;
+}
+
+QPainterPath cardPath(const QRectF& rect)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, MRTheme::cardRadius(), MRTheme::cardRadius());
+    return path;
+}
+
+// Gives every column the same share of a change in width, as far as the minimum allows,
+// so that together they fill the visible width; wider than that only when the minimums
+// ask for it.
+void fitColumns(QHeaderView* header, int target)
+{
+    const int count = header->count();
+    if (count == 0 || target <= 0)
+        return;
+    QList<int> widths(count);
+    int total = 0;
+    for (int i = 0; i < count; ++i)
+        total += widths[i] = header->sectionSize(i);
+    int change = target - total;
+    if (change == 0)
+        return;
+
+    const int minimum = header->minimumSectionSize();
+    while (change != 0) {
+        QList<int> open;
+        for (int i = 0; i < count; ++i) {
+            if (change > 0 || widths[i] > minimum)
+                open.append(i);
+        }
+        if (open.isEmpty())
+            break;
+        const int share = change / int(open.size());
+        int extra = change - share * int(open.size()); // spread one at a time
+        for (const int i : open) {
+            int step = share;
+            if (extra != 0) {
+                const int one = extra > 0 ? 1 : -1;
+                step += one;
+                extra -= one;
+            }
+            step = std::max(step, minimum - widths[i]);
+            widths[i] += step;
+            change -= step;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (header->sectionSize(i) != widths[i])
+            header->resizeSection(i, widths[i]);
+    }
+}
+
+class ResultsHeader final : public QHeaderView
+{
+public:
+    explicit ResultsHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
+    {
+        setFont(MRTheme::uiFont(kHeaderFontSize));
+        setSectionsClickable(false);
+        setHighlightSections(false);
+        setSectionResizeMode(QHeaderView::Interactive);
+        setStretchLastSection(false);
+        setMinimumSectionSize(ResultsGridView::kMinColumnWidth);
+        setDefaultSectionSize(ResultsGridView::kColumnWidth);
+        setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        viewport()->setAutoFillBackground(false);
+    }
+
+    QSize sizeHint() const override { return {QHeaderView::sizeHint().width(), ResultsGridView::kRowHeight}; }
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override
+    {
+        painter->save();
+        const QColor line = MRWidgetTheme::resolve(MRTheme::hairline(), this);
+        painter->fillRect(QRect(rect.left(), rect.bottom(), rect.width(), 1), line);
+        if (logicalIndex < count() - 1)
+            painter->fillRect(QRect(rect.right(), rect.top(), 1, rect.height()), line);
+        const QRect textRect = rect.adjusted(kCellInset, 0, -kCellInset, 0);
+        const QString title = model() ? model()->headerData(logicalIndex, orientation()).toString() : QString();
+        painter->setPen(MRWidgetTheme::resolve(MRTheme::textSecondary(), this));
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                          fontMetrics().elidedText(title, Qt::ElideRight, textRect.width()));
+        painter->restore();
+    }
+};
+
+// Draws each cell's text itself: inset 6 on both sides, one line cut at the tail, NULL in
+// the tertiary colour; and the line between columns.
+class ResultsCellDelegate final : public QStyledItemDelegate
+{
+public:
+    explicit ResultsCellDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem background = option;
+        initStyleOption(&background, index);
+        background.text.clear();
+        background.state &= ~QStyle::State_HasFocus;
+        const QWidget* view = option.widget;
+        QStyle* style = view ? view->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, view);
+
+        painter->save();
+        const bool isNull = index.data(QueryResultModel::IsNullRole).toBool();
+        const auto alignment = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
+        const QRect textRect = option.rect.adjusted(kCellInset, 0, -kCellInset, 0);
+        painter->setFont(option.font);
+        painter->setPen(MRWidgetTheme::resolve(isNull ? MRTheme::textTertiary() : MRTheme::textPrimary(), view));
+        painter->drawText(textRect, int(alignment) | Qt::TextSingleLine,
+                          option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
+        if (index.column() < index.model()->columnCount() - 1)
+            painter->fillRect(QRect(option.rect.right(), option.rect.top(), 1, option.rect.height()),
+                              MRWidgetTheme::resolve(MRTheme::hairline(), view));
+        painter->restore();
+    }
+};
+
+class ResultsTable final : public QTableView
+{
+public:
+    ResultsTable(ResultsGridView* grid) : QTableView(grid), m_grid(grid) {}
+
+protected:
+    bool event(QEvent* event) override
+    {
+        // Ctrl+C belongs to the table while it has focus, even when a menu bar offers it.
+        if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+            event->accept();
+            return true;
+        }
+        return QTableView::event(event);
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Copy)) {
+            m_grid->copy();
+            event->accept();
+            return;
+        }
+        QTableView::keyPressEvent(event);
+    }
+
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize)
+            fitColumns(horizontalHeader(), viewport()->width());
+        return QTableView::viewportEvent(event);
+    }
+
+private:
+    ResultsGridView* m_grid;
+};
+
+// The card's outline, drawn above the table as the card's own border.
+class GridBorder final : public QWidget
+{
+public:
+    explicit GridBorder(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(MRWidgetTheme::resolve(MRTheme::hairline(), this), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(cardPath(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)));
+    }
+
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            update();
+        QWidget::changeEvent(event);
+    }
+};
+
+} // namespace
+
+ResultsGridView::ResultsGridView(QWidget* parent)
+    : QWidget(parent), m_model(new QueryResultModel(this)), m_table(new ResultsTable(this)),
+      m_border(new GridBorder(this)), m_menu(new QMenu(this)), m_copyAction(m_menu->addAction(QStringLiteral("Copy"))),
+      m_exportAction(m_menu->addAction(QStringLiteral("Export CSV…")))
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+
+    m_table->setHorizontalHeader(new ResultsHeader(m_table));
+    m_table->setModel(m_model);
+    m_table->setItemDelegate(new ResultsCellDelegate(m_table));
+    m_table->setFont(MRTheme::monoFont(kCellFontSize));
+    m_table->setFrameShape(QFrame::NoFrame);
+    m_table->viewport()->setAutoFillBackground(false);
+    m_table->setShowGrid(false);
+    m_table->setAlternatingRowColors(true);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setWordWrap(false);
+    m_table->setTextElideMode(Qt::ElideRight);
+    m_table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setMinimumSectionSize(kRowHeight);
+    m_table->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    m_table->setCornerButtonEnabled(false);
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_border->raise();
+
+    connect(m_table, &QWidget::customContextMenuRequested, this, &ResultsGridView::showContextMenu);
+    connect(m_menu, &QMenu::aboutToShow, this, &ResultsGridView::updateActions);
+    connect(m_copyAction, &QAction::triggered, this, &ResultsGridView::copy);
+    connect(m_exportAction, &QAction::triggered, this, &ResultsGridView::exportCSV);
+}
+
+QueryResultPtr ResultsGridView::currentResult() const
+{
+    return m_model->result();
+}
+
+void ResultsGridView::setResult(QueryResultPtr result)
+{
+    m_model->setResult(std::move(result));
+    QHeaderView* header = m_table->horizontalHeader();
+    for (int i = 0; i < header->count(); ++i)
+        header->resizeSection(i, kColumnWidth);
+    fitColumns(header, m_table->viewport()->width());
+    updateGeometry();
+    update();
+}
+
+int ResultsGridView::heightForRows(qsizetype rows)
+{
+    if (rows <= 0)
+        return 0;
+    return int(std::min<qsizetype>(kMaxHeight, (rows + 1) * kRowHeight + 4));
+}
+
+int ResultsGridView::preferredHeight() const
+{
+    const QueryResultPtr result = currentResult();
+    return heightForRows(result ? result->rows.size() : 0);
+}
+
+QSize ResultsGridView::sizeHint() const
+{
+    return {kColumnWidth * 4, preferredHeight()};
+}
+
+QSize ResultsGridView::minimumSizeHint() const
+{
+    return {0, 0};
+}
+
+bool ResultsGridView::canCopy() const
+{
+    return !m_table->selectionModel()->selectedRows().isEmpty();
+}
+
+bool ResultsGridView::canExportCSV() const
+{
+    const QueryResultPtr result = currentResult();
+    return result && !result->rows.isEmpty();
+}
+
+void ResultsGridView::copy()
+{
+    const QueryResultPtr result = currentResult();
+    const QModelIndexList selected = m_table->selectionModel()->selectedRows();
+    if (!result || selected.isEmpty())
+        return;
+    QList<qsizetype> rows;
+    rows.reserve(selected.size());
+    for (const QModelIndex& index : selected)
+        rows.append(index.row());
+    QGuiApplication::clipboard()->setText(ResultExport::tabSeparatedRows(*result, rows));
+}
+
+void ResultsGridView::setNextFileName(const QString& path)
+{
+    nextFileName() = path;
+}
+
+void ResultsGridView::exportCSV()
+{
+    if (!canExportCSV())
+        return;
+    // The result on screen now is the one written, whatever arrives while the dialog is open.
+    const QueryResultPtr shown = currentResult();
+
+    auto* dialog = new QFileDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(QStringLiteral("CSV (*.csv)"));
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    dialog->selectFile(QStringLiteral("results.csv"));
+    connect(dialog, &QFileDialog::fileSelected, this, [this, shown](const QString& path) {
+        if (path.isEmpty())
+            return;
+        const QString error = ResultExport::writeCSV(*shown, path);
+        if (!error.isEmpty())
+            Q_EMIT exportFailed(error);
+    });
+    dialog->open();
+
+    if (!nextFileName().isEmpty()) {
+        const QString path = std::exchange(nextFileName(), QString());
+        QMetaObject::invokeMethod(
+            dialog,
+            [dialog, path] {
+                dialog->selectFile(path);
+                static_cast<QDialog*>(dialog)->accept();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void ResultsGridView::updateActions()
+{
+    m_copyAction->setEnabled(canCopy());
+    m_exportAction->setEnabled(canExportCSV());
+}
+
+void ResultsGridView::showContextMenu(const QPoint& position)
+{
+    updateActions();
+    m_menu->popup(m_table->viewport()->mapToGlobal(position));
+}
+
+void ResultsGridView::paintEvent(QPaintEvent*)
+{
+    if (height() == 0)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(cardPath(rect()), MRWidgetTheme::resolve(MRTheme::inputBackground(), this));
+}
+
+void ResultsGridView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const QRect inner = rect().adjusted(1, 0, -1, 0);
+    m_table->setGeometry(inner);
+    // Rows and header stay inside the rounded corners.
+    m_table->setMask(QRegion(cardPath(rect()).translated(-inner.left(), 0).toFillPolygon().toPolygon()));
+    m_border->setGeometry(rect());
+}
+
+void ResultsGridView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        update();
+    QWidget::changeEvent(event);
+}
