@@ -156,8 +156,3 @@ void MRButton::paintEvent(QPaintEvent*)
     if (showsFocusRing())
         MRFocusRing::paint(painter, bounds, m_cornerRadius, this, m_style == Primary);
 }
-
-
-
-
-

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "MRIcon.h"
+#include "MRInteractiveWidget.h"
 #include "MRStyledText.h"
 #include "MRTheme.h"
-
-#include "MRInteractiveWidget.h"
 
 #include <QAbstractButton>
 

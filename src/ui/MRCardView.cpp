@@ -23,4 +23,3 @@ void MRCardView::changeEvent(QEvent* event)
         update();
     QWidget::changeEvent(event);
 }
-

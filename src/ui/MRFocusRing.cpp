@@ -39,7 +39,8 @@ void paint(QPainter& painter, const QRectF& bounds, qreal radius, const QWidget*
     const qreal inset = kWidth / 2 + (onAccentFill ? kOnFillInset : 0);
     const QRectF ring = bounds.adjusted(inset, inset, -inset, -inset);
     const qreal r = qMax<qreal>(0, radius - inset);
-    const MRColor color = onAccentFill ? MRTheme::onAccent().withAlpha(kOnFillAlpha) : MRTheme::accent().withAlpha(kAlpha);
+    const MRColor color =
+        onAccentFill ? MRTheme::onAccent().withAlpha(kOnFillAlpha) : MRTheme::accent().withAlpha(kAlpha);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);

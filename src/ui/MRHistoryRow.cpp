@@ -79,7 +79,8 @@ void MRHistoryRow::paintRow(QPainter& painter)
     const qreal baseline = prompt.top() + promptMetrics.ascent();
     painter.setFont(promptFont());
     painter.setPen(MRWidgetTheme::resolve(MRTheme::textPrimary(), this));
-    painter.drawText(QPointF(prompt.left(), baseline), promptMetrics.elidedText(m_prompt, Qt::ElideRight, prompt.width()));
+    painter.drawText(QPointF(prompt.left(), baseline),
+                     promptMetrics.elidedText(m_prompt, Qt::ElideRight, prompt.width()));
 
     const qreal timeWidth = QFontMetricsF(timeFont()).horizontalAdvance(m_time);
     painter.setFont(timeFont());

@@ -5,7 +5,6 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QtMath>
-
 #include <functional>
 #include <initializer_list>
 #include <map>

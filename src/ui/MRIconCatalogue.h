@@ -20,8 +20,7 @@ public:
 
     // Draws the symbol centred in a square box inside rect. Semibold strokes are heavier.
     // Returns false, drawing nothing, for a name the catalogue does not know.
-    static bool draw(const QString& name, QPainter& painter, const QRectF& rect, const QColor& color,
-                     bool semibold);
+    static bool draw(const QString& name, QPainter& painter, const QRectF& rect, const QColor& color, bool semibold);
 
     // Twelve rounded rays 30 degrees apart, 0.1 of the size thick, reaching from 0.05 to
     // 0.47 of the size from the centre; the first ray points along the positive x axis.

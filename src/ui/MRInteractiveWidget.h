@@ -9,8 +9,7 @@
 // Hover and keyboard-focus tracking for the house widgets that answer the pointer and the
 // keyboard. Every change of hover, focus, enabled state or palette goes through
 // updateAppearance(), so each widget repaints from the palette in force.
-template <typename Base>
-class MRInteractiveWidget : public Base
+template <typename Base> class MRInteractiveWidget : public Base
 {
 public:
     using Base::Base;

@@ -33,7 +33,8 @@ QFont labelFont()
 void paintThumbShadow(QPainter& painter, const QRectF& thumb)
 {
     const QRectF shadow = thumb.translated(0, kShadowOffset);
-    const struct {
+    const struct
+    {
         qreal spread;
         qreal share;
     } rings[] = {{0.5, 0.5}, {1.5, 0.3}, {2.5, 0.15}};
@@ -213,6 +214,3 @@ void MRPill::keyPressEvent(QKeyEvent* event)
     }
     QWidget::keyPressEvent(event);
 }
-
-
-

@@ -6,7 +6,6 @@
 #include <QRectF>
 #include <QStringList>
 #include <QWidget>
-
 #include <functional>
 
 class QVariantAnimation;

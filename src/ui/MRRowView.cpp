@@ -28,7 +28,6 @@ void MRRowView::performClick()
         m_onClick();
 }
 
-
 void MRRowView::paintRow(QPainter&) {}
 
 void MRRowView::paintRowBackground(QPainter& painter, const MRColor& fill)
@@ -52,8 +51,6 @@ void MRRowView::paintEvent(QPaintEvent*)
         MRFocusRing::paint(painter, rect(), m_focusCornerRadius, this);
 }
 
-
-
 void MRRowView::mousePressEvent(QMouseEvent* event)
 {
     // The press is taken so that the release comes here; only the release decides.
@@ -74,17 +71,14 @@ void MRRowView::keyPressEvent(QKeyEvent* event)
 {
     const QString text = event->text();
     const bool fires = event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
-                       event->key() == Qt::Key_Enter || text == QLatin1String(" ") ||
-                       text == QLatin1String("\r") || text == QLatin1String("\n");
+                       event->key() == Qt::Key_Enter || text == QLatin1String(" ") || text == QLatin1String("\r") ||
+                       text == QLatin1String("\n");
     if (fires) {
         performClick();
         return;
     }
     QWidget::keyPressEvent(event);
 }
-
-
-
 
 void MRRowView::childEvent(QChildEvent* event)
 {

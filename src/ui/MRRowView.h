@@ -5,7 +5,6 @@
 #include "MRTheme.h"
 
 #include <QWidget>
-
 #include <functional>
 
 // The base of every clickable row: hover, a click that fires on release inside the row,

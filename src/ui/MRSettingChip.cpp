@@ -29,8 +29,7 @@ QFont labelFont()
 
 } // namespace
 
-MRSettingChip::MRSettingChip(const QString& symbol, const QString& label, const MRColor& iconColor,
-                             QWidget* parent)
+MRSettingChip::MRSettingChip(const QString& symbol, const QString& label, const MRColor& iconColor, QWidget* parent)
     : MRInteractiveWidget(parent), m_icon(MRStyleKit::symbol(symbol, 12, QFont::DemiBold)), m_label(label),
       m_iconColor(iconColor)
 {
@@ -115,8 +114,6 @@ void MRSettingChip::paintEvent(QPaintEvent*)
                      QFontMetricsF(font).elidedText(m_label, Qt::ElideRight, width));
 }
 
-
-
 void MRSettingChip::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
@@ -125,4 +122,3 @@ void MRSettingChip::mousePressEvent(QMouseEvent* event)
     }
     toggle();
 }
-

@@ -6,7 +6,6 @@
 #include "MRTheme.h"
 
 #include <QWidget>
-
 #include <functional>
 
 // A small rounded on/off toggle for one generation setting: its icon takes the setting's

@@ -96,8 +96,8 @@ void MRSidebarRow::paintRow(QPainter& painter)
     if (m_dotColor) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(MRWidgetTheme::resolve(*m_dotColor, this));
-        painter.drawEllipse(QRectF(iconSlot.center().x() - kDotSize / 2, iconSlot.center().y() - kDotSize / 2,
-                                   kDotSize, kDotSize));
+        painter.drawEllipse(
+            QRectF(iconSlot.center().x() - kDotSize / 2, iconSlot.center().y() - kDotSize / 2, kDotSize, kDotSize));
     } else {
         m_icon.paint(painter, iconSlot, MRWidgetTheme::resolve(m_iconTint, this));
     }

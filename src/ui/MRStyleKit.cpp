@@ -4,7 +4,9 @@
 #include "MRCardView.h"
 #include "MRImageView.h"
 #include "MRLabel.h"
+#include "db/ConnectionManager.h"
 
+#include <QMenu>
 #include <QtMath>
 
 namespace {
@@ -122,4 +124,40 @@ MRLabel* MRStyleKit::sectionHeader(const QString& text)
     label->setFont(MRTheme::uiFont(11.5, QFont::DemiBold));
     label->setTextColor(MRTheme::textTertiary());
     return label;
+}
+
+QMenu* MRStyleKit::connectionMenuForTarget(const QObject* target, std::function<void(QAction*)> selectAction,
+                                           Action manageAction, bool showDetail, QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    const QObject* context = target ? target : menu;
+    const ConnectionManager& manager = ConnectionManager::shared();
+    const QList<DatabaseConnection> connections = manager.connections();
+    const std::optional<QString> activeId = manager.activeConnectionId();
+
+    const auto addChoice = [&](const QString& title, const QVariant& id, bool on) {
+        QAction* item = menu->addAction(title);
+        item->setData(id);
+        item->setCheckable(true);
+        item->setChecked(on);
+        if (selectAction)
+            QObject::connect(item, &QAction::triggered, context, [selectAction, item] { selectAction(item); });
+    };
+
+    addChoice(QStringLiteral("No database"), QVariant(), !activeId.has_value());
+    if (!connections.isEmpty())
+        menu->addSeparator();
+    for (const DatabaseConnection& connection : connections) {
+        const QString name = connection.name.isEmpty() ? QStringLiteral("(unnamed)") : connection.name;
+        const QString host = connection.host.isEmpty() ? QStringLiteral("localhost") : connection.host;
+        // One multi-argument arg(), so a name holding "%2" is not filled in again.
+        const QString title =
+            showDetail ? QStringLiteral("%1  ·  %2:%3").arg(name, host, QString::number(connection.port)) : name;
+        addChoice(title, connection.connectionId, activeId == connection.connectionId);
+    }
+    menu->addSeparator();
+    QAction* manage = menu->addAction(QStringLiteral("Manage Databases…"));
+    if (manageAction)
+        QObject::connect(manage, &QAction::triggered, context, std::move(manageAction));
+    return menu;
 }

@@ -41,11 +41,29 @@ private Q_SLOTS:
 void TestIcons::everyNamedSymbolDraws_data()
 {
     QTest::addColumn<QString>("name");
-    const char* names[] = {"arrow.up", "stop.fill", "plus", "minus", "ellipsis", "chevron.down", "chevron.right",
-                           "chevron.up.chevron.down", "sun.max", "moon.stars", "circle.lefthalf.filled",
-                           "slider.horizontal.3", "shuffle", "cylinder.split.1x2", "person.2", "clock", "chart.bar",
-                           "magnifyingglass", "exclamationmark.triangle.fill", "arrow.triangle.2.circlepath",
-                           "checkmark.shield", "tablecells", "sidebar.left"};
+    const char* names[] = {"arrow.up",
+                           "stop.fill",
+                           "plus",
+                           "minus",
+                           "ellipsis",
+                           "chevron.down",
+                           "chevron.right",
+                           "chevron.up.chevron.down",
+                           "sun.max",
+                           "moon.stars",
+                           "circle.lefthalf.filled",
+                           "slider.horizontal.3",
+                           "shuffle",
+                           "cylinder.split.1x2",
+                           "person.2",
+                           "clock",
+                           "chart.bar",
+                           "magnifyingglass",
+                           "exclamationmark.triangle.fill",
+                           "arrow.triangle.2.circlepath",
+                           "checkmark.shield",
+                           "tablecells",
+                           "sidebar.left"};
     for (const char* name : names)
         QTest::newRow(name) << QString::fromLatin1(name);
 }
@@ -122,8 +140,8 @@ void TestIcons::sparkleRays()
     const QImage image = render(sparkle);
     const auto alphaAt = [&](qreal degrees, qreal radius) {
         const qreal a = qDegreesToRadians(degrees);
-        return qAlpha(image.pixel(qFloor(size / 2.0 + radius * size * qCos(a)),
-                                  qFloor(size / 2.0 + radius * size * qSin(a))));
+        return qAlpha(
+            image.pixel(qFloor(size / 2.0 + radius * size * qCos(a)), qFloor(size / 2.0 + radius * size * qSin(a))));
     };
     for (int k = 0; k < 12; ++k) {
         const qreal ray = k * 30.0;

@@ -102,8 +102,7 @@ private:
     QWidget* m_window = nullptr;
     QHBoxLayout* m_layout = nullptr;
 
-    template <typename W>
-    W* place(W* widget, QSize size = {})
+    template <typename W> W* place(W* widget, QSize size = {})
     {
         m_layout->addWidget(widget);
         if (size.isValid())
@@ -225,7 +224,8 @@ void TestWidgets::historyRow_data()
     QTest::newRow("empty") << QString() << QStringLiteral("(empty prompt)");
     QTest::newRow("only spaces, unchanged") << QStringLiteral("   ") << QStringLiteral("   ");
     QTest::newRow("long") << QStringLiteral("Show every customer who ordered more than twice last winter and paid late")
-                          << QStringLiteral("Show every customer who ordered more than twice last winter and paid late");
+                          << QStringLiteral(
+                                 "Show every customer who ordered more than twice last winter and paid late");
 }
 
 void TestWidgets::historyRow()
@@ -442,7 +442,8 @@ void TestWidgets::buttonNaturalSize()
     bare->setImage(MRStyleKit::symbol(QStringLiteral("plus"), 14, QFont::Normal));
     MRButton* send = MRStyleKit::sendButtonWithTarget();
     MRButton* icon = MRStyleKit::iconButtonWithSymbol(QStringLiteral("plus"), QStringLiteral("Add connection"));
-    const int text = qCeil(QFontMetricsF(MRTheme::uiFont(12.5, QFont::Medium)).horizontalAdvance(QStringLiteral("Later")));
+    const int text =
+        qCeil(QFontMetricsF(MRTheme::uiFont(12.5, QFont::Medium)).horizontalAdvance(QStringLiteral("Later")));
     QVERIFY(qAbs(ghost->sizeHint().width() - (text + 30)) <= 1);
     QCOMPARE(ghost->height(), 32);
     QVERIFY(bare->sizeHint().width() > ghost->sizeHint().width());
@@ -479,17 +480,15 @@ void TestWidgets::appearanceSwitchRepaints()
     auto* sparkle = place(MRStyleKit::sparkleViewOfSize(40));
     auto* header = place(MRStyleKit::sectionHeader(QStringLiteral("Recents")));
 
-    const struct {
+    const struct
+    {
         QWidget* widget;
         QPoint at;
         MRColor color;
     } samples[] = {
-        {m_window, QPoint(3, 3), MRTheme::windowBackground()},
-        {primary, QPoint(4, 16), MRTheme::accent()},
-        {panel, QPoint(30, 20), MRTheme::inputBackground()},
-        {pill, QPoint(8, 15), MRTheme::elevatedBackground()},
-        {row, QPoint(18, 16), MRTheme::statusDot()},
-        {sparkle, QPoint(36, 20), MRTheme::accent()},
+        {m_window, QPoint(3, 3), MRTheme::windowBackground()}, {primary, QPoint(4, 16), MRTheme::accent()},
+        {panel, QPoint(30, 20), MRTheme::inputBackground()},   {pill, QPoint(8, 15), MRTheme::elevatedBackground()},
+        {row, QPoint(18, 16), MRTheme::statusDot()},           {sparkle, QPoint(36, 20), MRTheme::accent()},
     };
     // Counts the repaints each widget gets, so a switch is seen on screen, not only in a grab.
     PaintCounter paints;

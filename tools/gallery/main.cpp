@@ -2,6 +2,7 @@
 // files named widget-state-appearance, so the whole look can be reviewed at once.
 // Usage: gallery <output folder>
 
+#include "db/ConnectionManager.h"
 #include "ui/MRButton.h"
 #include "ui/MRCardView.h"
 #include "ui/MRClickRow.h"
@@ -24,12 +25,13 @@
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QVBoxLayout>
-
 #include <functional>
 
 namespace {
@@ -185,7 +187,8 @@ public:
         constexpr int kWidth = 1600;
         constexpr int kGap = 12;
         constexpr int kCaption = 16;
-        struct Placed {
+        struct Placed
+        {
             QPoint at;
             int index;
         };
@@ -277,12 +280,10 @@ void shootAll(Gallery& gallery)
     const QList<State> buttonStates{State::Rest, State::Hover, State::Pressed, State::Focused, State::Disabled};
     const QList<State> rowStates{State::Rest, State::Hover, State::Focused, State::Disabled};
 
-    gallery.shoot(QStringLiteral("MRButton-primary"), buttonStates, [](State) {
-        return MRStyleKit::primaryButtonWithTitle(QStringLiteral("Update"));
-    });
-    gallery.shoot(QStringLiteral("MRButton-ghost"), buttonStates, [](State) {
-        return MRStyleKit::ghostButtonWithTitle(QStringLiteral("Later"));
-    });
+    gallery.shoot(QStringLiteral("MRButton-primary"), buttonStates,
+                  [](State) { return MRStyleKit::primaryButtonWithTitle(QStringLiteral("Update")); });
+    gallery.shoot(QStringLiteral("MRButton-ghost"), buttonStates,
+                  [](State) { return MRStyleKit::ghostButtonWithTitle(QStringLiteral("Later")); });
     gallery.shoot(QStringLiteral("MRButton-ghost-menu"), buttonStates, [](State) {
         MRButton* button = MRStyleKit::ghostButtonWithTitle(QStringLiteral("No database"));
         button->setImage(MRStyleKit::symbol(QStringLiteral("chevron.down"), 9, QFont::DemiBold));
@@ -290,64 +291,85 @@ void shootAll(Gallery& gallery)
         button->setImageTrailing(true);
         return button;
     });
-    gallery.shoot(QStringLiteral("MRButton-icon"), buttonStates, [](State) {
-        return MRStyleKit::iconButtonWithSymbol(QStringLiteral("ellipsis"), QStringLiteral("More"));
-    }, QSize(30, 24));
-    gallery.shoot(QStringLiteral("MRButton-send"), buttonStates, [](State) {
-        return MRStyleKit::sendButtonWithTarget();
-    });
+    gallery.shoot(
+        QStringLiteral("MRButton-icon"), buttonStates,
+        [](State) { return MRStyleKit::iconButtonWithSymbol(QStringLiteral("ellipsis"), QStringLiteral("More")); },
+        QSize(30, 24));
+    gallery.shoot(QStringLiteral("MRButton-send"), buttonStates,
+                  [](State) { return MRStyleKit::sendButtonWithTarget(); });
     gallery.shoot(QStringLiteral("MRButton-stop"), {State::Rest, State::Hover}, [](State) {
         MRButton* button = MRStyleKit::sendButtonWithTarget();
         button->setImage(MRStyleKit::symbol(QStringLiteral("stop.fill"), 13, QFont::Bold));
         return button;
     });
 
-    gallery.shoot(QStringLiteral("MRSuggestionRow"), rowStates, [](State) {
-        return new MRSuggestionRow(QStringLiteral("clock"), QStringLiteral("Show the 10 most recent orders"));
-    }, QSize(380, 52));
-    gallery.shoot(QStringLiteral("MRHistoryRow"), rowStates, [](State) {
-        return new MRHistoryRow(QStringLiteral("Customers with no orders in the last ninety days, newest first"),
-                                QStringLiteral("SELECT c.name, count(*) AS orders FROM customers c -- lapsed\n"
-                                               "WHERE c.created_at < now() - interval '90 days' AND c.tier = 'gold'"),
-                                QStringLiteral("Yesterday 14:05"));
-    }, QSize(420, 62));
-    gallery.shoot(QStringLiteral("MRHistoryRow-empty"), {State::Rest}, [](State) {
-        return new MRHistoryRow(QString(), QStringLiteral("SELECT 1"), QStringLiteral("09:12"));
-    }, QSize(420, 62));
-    gallery.shoot(QStringLiteral("MRSidebarRow-symbol"), rowStates, [](State) {
-        return new MRSidebarRow(QStringLiteral("cylinder.split.1x2"), QStringLiteral("Databases"));
-    }, QSize(240, 32));
-    gallery.shoot(QStringLiteral("MRSidebarRow-selected"), rowStates, [](State) {
-        auto* row = new MRSidebarRow(QStringLiteral("plus"), QStringLiteral("New query"));
-        row->setSelectedLook(true);
-        return row;
-    }, QSize(240, 32));
-    gallery.shoot(QStringLiteral("MRSidebarRow-dot"), rowStates, [](State) {
-        auto* row = new MRSidebarRow(QString(), QStringLiteral("Customers with no orders in the last ninety days"));
-        row->setDotColor(MRTheme::statusDot());
-        return row;
-    }, QSize(240, 32));
-    gallery.shoot(QStringLiteral("MRSidebarRow-connection"), rowStates, [](State) {
-        auto* row = new MRSidebarRow(QString(), QStringLiteral("Production"));
-        row->setLeadingImage(MRStyleKit::sparkleImageOfSize(16), MRTheme::accent());
-        row->setTrailingSymbol(QStringLiteral("chevron.up.chevron.down"));
-        return row;
-    }, QSize(240, 32));
-    gallery.shoot(QStringLiteral("MRClickRow-recents"), rowStates, [](State) {
-        auto* row = new MRClickRow;
-        row->setFixedHeight(22);
-        auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(3);
-        auto* chevron = new MRImageView;
-        chevron->setImage(MRStyleKit::symbol(QStringLiteral("chevron.down"), 10, QFont::DemiBold));
-        chevron->setTint(MRTheme::textTertiary());
-        chevron->setFixedWidth(12);
-        layout->addWidget(chevron);
-        layout->addWidget(MRStyleKit::sectionHeader(QStringLiteral("Recents")));
-        layout->addStretch();
-        return row;
-    }, QSize(240, 22));
+    gallery.shoot(
+        QStringLiteral("MRSuggestionRow"), rowStates,
+        [](State) {
+            return new MRSuggestionRow(QStringLiteral("clock"), QStringLiteral("Show the 10 most recent orders"));
+        },
+        QSize(380, 52));
+    gallery.shoot(
+        QStringLiteral("MRHistoryRow"), rowStates,
+        [](State) {
+            return new MRHistoryRow(
+                QStringLiteral("Customers with no orders in the last ninety days, newest first"),
+                QStringLiteral("SELECT c.name, count(*) AS orders FROM customers c -- lapsed\n"
+                               "WHERE c.created_at < now() - interval '90 days' AND c.tier = 'gold'"),
+                QStringLiteral("Yesterday 14:05"));
+        },
+        QSize(420, 62));
+    gallery.shoot(
+        QStringLiteral("MRHistoryRow-empty"), {State::Rest},
+        [](State) { return new MRHistoryRow(QString(), QStringLiteral("SELECT 1"), QStringLiteral("09:12")); },
+        QSize(420, 62));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-symbol"), rowStates,
+        [](State) { return new MRSidebarRow(QStringLiteral("cylinder.split.1x2"), QStringLiteral("Databases")); },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-selected"), rowStates,
+        [](State) {
+            auto* row = new MRSidebarRow(QStringLiteral("plus"), QStringLiteral("New query"));
+            row->setSelectedLook(true);
+            return row;
+        },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-dot"), rowStates,
+        [](State) {
+            auto* row = new MRSidebarRow(QString(), QStringLiteral("Customers with no orders in the last ninety days"));
+            row->setDotColor(MRTheme::statusDot());
+            return row;
+        },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-connection"), rowStates,
+        [](State) {
+            auto* row = new MRSidebarRow(QString(), QStringLiteral("Production"));
+            row->setLeadingImage(MRStyleKit::sparkleImageOfSize(16), MRTheme::accent());
+            row->setTrailingSymbol(QStringLiteral("chevron.up.chevron.down"));
+            return row;
+        },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRClickRow-recents"), rowStates,
+        [](State) {
+            auto* row = new MRClickRow;
+            row->setFixedHeight(22);
+            auto* layout = new QHBoxLayout(row);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(3);
+            auto* chevron = new MRImageView;
+            chevron->setImage(MRStyleKit::symbol(QStringLiteral("chevron.down"), 10, QFont::DemiBold));
+            chevron->setTint(MRTheme::textTertiary());
+            chevron->setFixedWidth(12);
+            layout->addWidget(chevron);
+            layout->addWidget(MRStyleKit::sectionHeader(QStringLiteral("Recents")));
+            layout->addStretch();
+            return row;
+        },
+        QSize(240, 22));
 
     const QList<State> chipStates{State::Rest, State::Hover, State::On, State::OnHover, State::Disabled};
     const MRColor orange(QColor(0xFF9500), QColor(0xFF9F0A));
@@ -360,31 +382,63 @@ void shootAll(Gallery& gallery)
     });
 
     // "on" presses the middle of the pill, which is the second segment.
-    gallery.shoot(QStringLiteral("MRPill"), {State::Rest, State::On, State::Focused, State::Disabled}, [](State) {
-        return new MRPill({QStringLiteral("Query"), QStringLiteral("History")});
-    }, QSize(240, 30));
+    gallery.shoot(
+        QStringLiteral("MRPill"), {State::Rest, State::On, State::Focused, State::Disabled},
+        [](State) {
+            return new MRPill({QStringLiteral("Query"), QStringLiteral("History")});
+        },
+        QSize(240, 30));
 
-    gallery.shoot(QStringLiteral("MRPanel"), {State::Rest, State::Elevated}, [](State) {
-        return new MRPanel;
-    }, QSize(320, 90));
-    gallery.shoot(QStringLiteral("MRCardView"), {State::Rest}, [](State) {
-        return MRStyleKit::cardView();
-    }, QSize(320, 90));
-    gallery.shoot(QStringLiteral("MRDotGridView"), {State::Rest}, [](State) {
-        return new MRDotGridView;
-    }, QSize(320, 160));
-    gallery.shoot(QStringLiteral("MRContentRootView"), {State::Rest}, [](State) {
-        return new MRContentRootView;
-    }, QSize(160, 60));
-    gallery.shoot(QStringLiteral("MRImageView-sparkle"), {State::Rest, State::Disabled}, [](State) {
-        return MRStyleKit::sparkleViewOfSize(32);
-    });
-    gallery.shoot(QStringLiteral("MRLabel-sectionHeader"), {State::Rest}, [](State) {
-        return MRStyleKit::sectionHeader(QStringLiteral("Recents"));
-    });
-    gallery.shoot(QStringLiteral("MRIconCatalogue"), {State::Rest}, [](State) {
-        return new IconSheet;
-    });
+    gallery.shoot(
+        QStringLiteral("MRPanel"), {State::Rest, State::Elevated}, [](State) { return new MRPanel; }, QSize(320, 90));
+    gallery.shoot(
+        QStringLiteral("MRCardView"), {State::Rest}, [](State) { return MRStyleKit::cardView(); }, QSize(320, 90));
+    gallery.shoot(
+        QStringLiteral("MRDotGridView"), {State::Rest}, [](State) { return new MRDotGridView; }, QSize(320, 160));
+    gallery.shoot(
+        QStringLiteral("MRContentRootView"), {State::Rest}, [](State) { return new MRContentRootView; },
+        QSize(160, 60));
+    gallery.shoot(QStringLiteral("MRImageView-sparkle"), {State::Rest, State::Disabled},
+                  [](State) { return MRStyleKit::sparkleViewOfSize(32); });
+    gallery.shoot(QStringLiteral("MRLabel-sectionHeader"), {State::Rest},
+                  [](State) { return MRStyleKit::sectionHeader(QStringLiteral("Recents")); });
+    gallery.shoot(QStringLiteral("MRIconCatalogue"), {State::Rest}, [](State) { return new IconSheet; });
+}
+
+// The connection menu, with and without host and port, at rest and with an item under
+// the pointer. It reads the connections of the gallery's own scratch home.
+void shootMenus(Gallery& gallery)
+{
+    for (const bool detail : {true, false}) {
+        for (const State state : {State::Rest, State::Hover}) {
+            QMenu* menu = MRStyleKit::connectionMenuForTarget(nullptr, {}, {}, detail);
+            // Laid out but never popped up: the offscreen platform cannot grab a keyboard for it.
+            menu->resize(menu->sizeHint());
+            if (state == State::Hover)
+                menu->setActiveAction(menu->actions().at(3));
+            settle();
+            const QString name = detail ? QStringLiteral("MRStyleKit-connectionMenu-detail")
+                                        : QStringLiteral("MRStyleKit-connectionMenu-names");
+            gallery.save(menu->grab(), name + QLatin1Char('-') + stateName(state));
+            delete menu;
+        }
+    }
+}
+
+void addSampleConnections()
+{
+    ConnectionManager& manager = ConnectionManager::shared();
+    const auto add = [&manager](const QString& name, const QString& host, qint64 port) {
+        DatabaseConnection connection;
+        connection.name = name;
+        connection.host = host;
+        connection.port = port;
+        manager.addConnection(connection);
+        return connection.connectionId;
+    };
+    manager.setActiveConnectionId(add(QStringLiteral("Production"), QStringLiteral("db.internal"), 5432));
+    add(QString(), QString(), 3306);
+    add(QStringLiteral("Analytics"), QStringLiteral("analytics.example.com"), 5433);
 }
 
 } // namespace
@@ -393,6 +447,14 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A scratch home, so the sample connections never touch the user's own files.
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        QTextStream(stderr) << "Cannot create a temporary folder.\n";
+        return 1;
+    }
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(variable, QFile::encodeName(scratch.filePath(QString::fromLatin1(variable))));
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     QTextStream err(stderr);
@@ -408,11 +470,13 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    addSampleConnections();
     Gallery gallery(folder);
     for (const bool dark : {false, true}) {
         QApplication::setPalette(MRTheme::palette(dark));
         gallery.setAppearance(dark ? QStringLiteral("dark") : QStringLiteral("light"));
         shootAll(gallery);
+        shootMenus(gallery);
         gallery.saveOverview();
     }
     for (const QString& file : gallery.failed())
