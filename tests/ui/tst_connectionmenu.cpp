@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QMenu>
 #include <QTest>
-
 #include <memory>
 
 namespace {
@@ -65,11 +64,10 @@ void TestConnectionMenu::items_data()
                                     << QStringList{"[x] No database", "-", "Manage Databases…"};
     QTest::newRow("detail, second active")
         << two << 1 << true
-        << QStringList{"No database", "-", "Prod  ·  db.example.com:5432", "[x] (unnamed)  ·  localhost:3306", "-",
+        << QStringList{"No database",      "-", "Prod  ·  db.example.com:5432", "[x] (unnamed)  ·  localhost:3306", "-",
                        "Manage Databases…"};
     QTest::newRow("names alone, none active")
-        << two << -1 << false
-        << QStringList{"[x] No database", "-", "Prod", "(unnamed)", "-", "Manage Databases…"};
+        << two << -1 << false << QStringList{"[x] No database", "-", "Prod", "(unnamed)", "-", "Manage Databases…"};
     QTest::newRow("active id naming no record")
         << two << 7 << false << QStringList{"No database", "-", "Prod", "(unnamed)", "-", "Manage Databases…"};
     QTest::newRow("placeholders in a name stay")
@@ -91,7 +89,8 @@ void TestConnectionMenu::items()
                                                                   : QStringLiteral("gone"));
 
     QObject target;
-    const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(&target, [](QAction*) {}, {}, detail));
+    const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(
+        &target, [](QAction*) {}, {}, detail));
     QCOMPARE(describe(*menu), expected);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/MRButton.h"
 #include "ui/MRClickRow.h"
 #include "ui/MRContentRootView.h"
+#include "ui/MRDotGridView.h"
 #include "ui/MRHistoryRow.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
@@ -96,6 +97,7 @@ private Q_SLOTS:
     void buttonFills();
     void buttonNaturalSize();
     void panelShadowOnAndOff();
+    void dotGridRepaintsPartOfADot();
     void appearanceSwitchRepaints();
 
 private:
@@ -468,6 +470,27 @@ void TestWidgets::panelShadowOnAndOff()
     QVERIFY(!panel->graphicsEffect());
     QCOMPARE(shownAt(panel, below), shownAt(panel, QPoint(100, -3)));
     QVERIFY(near(shownAt(panel, below), background));
+}
+
+void TestWidgets::dotGridRepaintsPartOfADot()
+{
+    MRDotGridView grid;
+    grid.resize(100, 100);
+    const auto render = [&grid](const QRegion& dirty) {
+        QImage image(100, 100, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        grid.render(&image, {}, dirty, QWidget::RenderFlags());
+        return image;
+    };
+    const QImage whole = render(QRegion(0, 0, 100, 100));
+    QVERIFY(qAlpha(whole.pixel(44, 44)) > 0);
+    QCOMPARE(qAlpha(whole.pixel(33, 33)), 0);
+    // A repaint whose lower edge runs through the dots of row 44 still draws their upper
+    // halves, the same pixels as a whole repaint, and nothing outside the dirty area.
+    const QImage part = render(QRegion(0, 0, 100, 44));
+    QVERIFY(qAlpha(part.pixel(44, 43)) > 0);
+    QCOMPARE(part.pixel(44, 43), whole.pixel(44, 43));
+    QCOMPARE(qAlpha(part.pixel(44, 44)), 0);
 }
 
 void TestWidgets::appearanceSwitchRepaints()
