@@ -1,0 +1,55 @@
+#pragma once
+
+#include "MRIcon.h"
+#include "MRInteractiveWidget.h"
+#include "MRStyledText.h"
+#include "MRTheme.h"
+
+#include <QAbstractButton>
+
+// The one button of the house style, in three looks: primary (accent fill), ghost (hairline
+// border, fills on hover and press) and icon (fills on hover and press, no border).
+class MRButton : public MRInteractiveWidget<QAbstractButton>
+{
+    Q_OBJECT
+
+public:
+    enum Style { Primary = 0, Ghost = 1, Icon = 2 };
+
+    explicit MRButton(QWidget* parent = nullptr);
+
+    int mrStyle() const { return m_style; }
+    // Any value outside the three looks gives no fill and no border.
+    void setMrStyle(int style);
+    qreal cornerRadius() const { return m_cornerRadius; }
+    void setCornerRadius(qreal radius);
+
+    // The title with its own font and colour; also sets text().
+    void setStyledTitle(const MRStyledText& title);
+    MRIcon image() const { return m_image; }
+    void setImage(const MRIcon& image);
+    MRColor imageTint() const { return m_imageTint; }
+    void setImageTint(const MRColor& tint);
+    // Puts the image after the title instead of before it.
+    void setImageTrailing(bool trailing);
+
+    bool isImageOnly() const { return !m_image.isNull() && text().isEmpty(); }
+
+    // The natural size of the content, 30 points wider unless the button shows only its image.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QSizeF contentSize() const;
+
+    int m_style = Ghost;
+    qreal m_cornerRadius = MRTheme::rowRadius();
+    QFont m_titleFont = MRTheme::uiFont(13);
+    MRColor m_titleColor = MRTheme::textPrimary();
+    MRIcon m_image;
+    MRColor m_imageTint = MRTheme::textSecondary();
+    bool m_imageTrailing = false;
+};

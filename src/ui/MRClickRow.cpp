@@ -1,0 +1,3 @@
+#include "MRClickRow.h"
+
+MRClickRow::MRClickRow(QWidget* parent) : MRRowView(parent) {}

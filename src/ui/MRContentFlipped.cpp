@@ -1,0 +1,3 @@
+#include "MRContentFlipped.h"
+
+MRContentFlipped::MRContentFlipped(QWidget* parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "MRFlippedView.h"
+
+MRFlippedView::MRFlippedView(QWidget* parent) : QWidget(parent) {}

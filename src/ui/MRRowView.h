@@ -1,0 +1,50 @@
+#pragma once
+
+#include "MRAccessibleElement.h"
+#include "MRInteractiveWidget.h"
+#include "MRTheme.h"
+
+#include <QWidget>
+#include <functional>
+
+// The base of every clickable row: hover, a click that fires on release inside the row,
+// Space/Return/Enter from the keyboard, a rounded focus ring, and the button role for
+// assistive technology. Child widgets never take the mouse; the row answers for them.
+class MRRowView : public MRInteractiveWidget<QWidget>, public MRAccessibleElement
+{
+    Q_OBJECT
+
+public:
+    explicit MRRowView(QWidget* parent = nullptr);
+
+    const std::function<void()>& onClick() const { return m_onClick; }
+    void setOnClick(std::function<void()> onClick) { m_onClick = std::move(onClick); }
+    QString rowAccessibilityLabel() const { return m_accessibilityLabel; }
+    void setRowAccessibilityLabel(const QString& label) { m_accessibilityLabel = label; }
+    qreal focusCornerRadius() const { return m_focusCornerRadius; }
+    void setFocusCornerRadius(qreal radius);
+
+    // Calls onClick when it is set.
+    void performClick();
+
+    QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
+    QString accessibleLabel() const override { return m_accessibilityLabel; }
+    void accessiblePress() override { performClick(); }
+
+protected:
+    // Subclasses paint their content here; the focus ring is drawn over it.
+    virtual void paintRow(QPainter& painter);
+    // The rounded background every row uses: the given fill inside rowRadius corners.
+    void paintRowBackground(QPainter& painter, const MRColor& fill);
+
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void childEvent(QChildEvent* event) override;
+
+private:
+    std::function<void()> m_onClick;
+    QString m_accessibilityLabel;
+    qreal m_focusCornerRadius = MRTheme::rowRadius();
+};

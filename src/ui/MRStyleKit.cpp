@@ -1,0 +1,163 @@
+#include "MRStyleKit.h"
+
+#include "MRButton.h"
+#include "MRCardView.h"
+#include "MRImageView.h"
+#include "MRLabel.h"
+#include "db/ConnectionManager.h"
+
+#include <QMenu>
+#include <QtMath>
+
+namespace {
+
+constexpr int kButtonHeight = 32;
+
+void connectAction(MRButton* button, const QObject* target, MRStyleKit::Action action)
+{
+    if (target && action)
+        QObject::connect(button, &QAbstractButton::clicked, target, std::move(action));
+}
+
+MRButton* titledButton(int style, const MRStyledText& title, const QObject* target, MRStyleKit::Action action)
+{
+    auto* button = new MRButton;
+    button->setMrStyle(style);
+    button->setStyledTitle(title);
+    button->setFixedHeight(kButtonHeight);
+    connectAction(button, target, std::move(action));
+    return button;
+}
+
+} // namespace
+
+MRIcon MRStyleKit::symbol(const QString& name, qreal pointSize, int weight)
+{
+    return MRIcon::symbol(name, pointSize, weight >= QFont::DemiBold);
+}
+
+MRStyledText MRStyleKit::titleString(const QString& text, const MRColor& color, int weight, qreal size)
+{
+    return {text, MRTheme::uiFont(size, weight), color};
+}
+
+MRButton* MRStyleKit::primaryButtonWithTitle(const QString& title, const QObject* target, Action action)
+{
+    return titledButton(MRButton::Primary, titleString(title, MRTheme::onAccent(), QFont::DemiBold, 13), target,
+                        std::move(action));
+}
+
+MRButton* MRStyleKit::accentButtonWithTitle(const QString& title, const QObject* target, Action action)
+{
+    return primaryButtonWithTitle(title, target, std::move(action));
+}
+
+MRButton* MRStyleKit::ghostButtonWithTitle(const QString& title, const QObject* target, Action action)
+{
+    return titledButton(MRButton::Ghost, titleString(title, MRTheme::textPrimary(), QFont::Medium, 12.5), target,
+                        std::move(action));
+}
+
+MRButton* MRStyleKit::secondaryButtonWithTitle(const QString& title, const QObject* target, Action action)
+{
+    return ghostButtonWithTitle(title, target, std::move(action));
+}
+
+MRButton* MRStyleKit::sendButtonWithTarget(const QObject* target, Action action)
+{
+    auto* button = new MRButton;
+    button->setMrStyle(MRButton::Primary);
+    button->setCornerRadius(16);
+    button->setImage(symbol(QStringLiteral("arrow.up"), 15, QFont::Bold));
+    button->setImageTint(MRTheme::onAccent());
+    button->setFixedSize(kButtonHeight, kButtonHeight);
+    connectAction(button, target, std::move(action));
+    return button;
+}
+
+MRButton* MRStyleKit::iconButtonWithSymbol(const QString& name, const QString& accessibilityLabel,
+                                           const QObject* target, Action action)
+{
+    auto* button = new MRButton;
+    button->setMrStyle(MRButton::Icon);
+    button->setImage(symbol(name, 14, QFont::Normal));
+    button->setImageTint(MRTheme::textSecondary());
+    button->setToolTip(accessibilityLabel);
+    button->setAccessibleName(accessibilityLabel);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connectAction(button, target, std::move(action));
+    return button;
+}
+
+MRIcon MRStyleKit::sparkleImageOfSize(qreal size)
+{
+    return MRIcon::sparkle(size);
+}
+
+MRImageView* MRStyleKit::sparkleViewOfSize(qreal size)
+{
+    auto* view = new MRImageView;
+    view->setImage(sparkleImageOfSize(size));
+    view->setTint(MRTheme::accent());
+    view->setFixedSize(qCeil(size), qCeil(size));
+    return view;
+}
+
+MRCardView* MRStyleKit::cardViewWithRadius(qreal radius)
+{
+    return new MRCardView(radius);
+}
+
+MRCardView* MRStyleKit::cardView()
+{
+    return cardViewWithRadius(MRTheme::cardRadius());
+}
+
+MRCardView* MRStyleKit::codeCardView()
+{
+    return cardViewWithRadius(MRTheme::cardRadius());
+}
+
+MRLabel* MRStyleKit::sectionHeader(const QString& text)
+{
+    auto* label = new MRLabel(text);
+    label->setFont(MRTheme::uiFont(11.5, QFont::DemiBold));
+    label->setTextColor(MRTheme::textTertiary());
+    return label;
+}
+
+QMenu* MRStyleKit::connectionMenuForTarget(const QObject* target, std::function<void(QAction*)> selectAction,
+                                           Action manageAction, bool showDetail, QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    const QObject* context = target ? target : menu;
+    const ConnectionManager& manager = ConnectionManager::shared();
+    const QList<DatabaseConnection> connections = manager.connections();
+    const std::optional<QString> activeId = manager.activeConnectionId();
+
+    const auto addChoice = [&](const QString& title, const QVariant& id, bool on) {
+        QAction* item = menu->addAction(title);
+        item->setData(id);
+        item->setCheckable(true);
+        item->setChecked(on);
+        if (selectAction)
+            QObject::connect(item, &QAction::triggered, context, [selectAction, item] { selectAction(item); });
+    };
+
+    addChoice(QStringLiteral("No database"), QVariant(), !activeId.has_value());
+    if (!connections.isEmpty())
+        menu->addSeparator();
+    for (const DatabaseConnection& connection : connections) {
+        const QString name = connection.name.isEmpty() ? QStringLiteral("(unnamed)") : connection.name;
+        const QString host = connection.host.isEmpty() ? QStringLiteral("localhost") : connection.host;
+        // One multi-argument arg(), so a name holding "%2" is not filled in again.
+        const QString title =
+            showDetail ? QStringLiteral("%1  ·  %2:%3").arg(name, host, QString::number(connection.port)) : name;
+        addChoice(title, connection.connectionId, activeId == connection.connectionId);
+    }
+    menu->addSeparator();
+    QAction* manage = menu->addAction(QStringLiteral("Manage Databases…"));
+    if (manageAction)
+        QObject::connect(manage, &QAction::triggered, context, std::move(manageAction));
+    return menu;
+}

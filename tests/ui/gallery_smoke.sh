@@ -1,0 +1,22 @@
+#!/bin/sh
+# Runs the widget gallery once into a fresh folder and checks that it wrote its pictures:
+# one per widget state in each appearance, with both appearances' overview sheets.
+# Usage: gallery_smoke.sh <gallery program>
+set -eu
+out="$HOME/gallery"
+"$1" "$out"
+for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-dark \
+            MRSettingChip-writes-on-light MRIconCatalogue-rest-dark MRHistoryRow-hover-light \
+            MRStyleKit-connectionMenu-detail-rest-dark Gallery-overview-light Gallery-overview-dark; do
+    if [ ! -s "$out/$name.png" ]; then
+        echo "The gallery did not write $name.png." >&2
+        exit 1
+    fi
+done
+light=$(find "$out" -name '*-light.png' | wc -l)
+dark=$(find "$out" -name '*-dark.png' | wc -l)
+if [ "$light" -lt 50 ] || [ "$light" -ne "$dark" ]; then
+    echo "The gallery wrote $light light and $dark dark pictures." >&2
+    exit 1
+fi
+echo "$light pictures in each appearance."

@@ -1,0 +1,486 @@
+// Renders every house-style widget in each of its states, in light and in dark, into PNG
+// files named widget-state-appearance, so the whole look can be reviewed at once.
+// Usage: gallery <output folder>
+
+#include "db/ConnectionManager.h"
+#include "ui/MRButton.h"
+#include "ui/MRCardView.h"
+#include "ui/MRClickRow.h"
+#include "ui/MRContentRootView.h"
+#include "ui/MRDotGridView.h"
+#include "ui/MRHistoryRow.h"
+#include "ui/MRIconCatalogue.h"
+#include "ui/MRImageView.h"
+#include "ui/MRLabel.h"
+#include "ui/MRPanel.h"
+#include "ui/MRPill.h"
+#include "ui/MRSettingChip.h"
+#include "ui/MRSidebarRow.h"
+#include "ui/MRStyleKit.h"
+#include "ui/MRSuggestionRow.h"
+#include "ui/MRTheme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEnterEvent>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QVBoxLayout>
+#include <functional>
+
+namespace {
+
+enum class State { Rest, Hover, Pressed, On, OnHover, Focused, Disabled, Elevated };
+
+QString stateName(State state)
+{
+    switch (state) {
+    case State::Rest:
+        return QStringLiteral("rest");
+    case State::Hover:
+        return QStringLiteral("hover");
+    case State::Pressed:
+        return QStringLiteral("pressed");
+    case State::On:
+        return QStringLiteral("on");
+    case State::OnHover:
+        return QStringLiteral("on-hover");
+    case State::Focused:
+        return QStringLiteral("focused");
+    case State::Disabled:
+        return QStringLiteral("disabled");
+    case State::Elevated:
+        return QStringLiteral("elevated");
+    }
+    return {};
+}
+
+void settle(const std::function<bool()>& busy = {})
+{
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (busy && busy())
+            QThread::msleep(5);
+    } while (busy && busy() && timer.elapsed() < 2000);
+}
+
+void hover(QWidget* widget)
+{
+    const QPointF centre = QRectF(widget->rect()).center();
+    QEnterEvent enter(centre, widget->mapTo(widget->window(), centre), widget->mapToGlobal(centre));
+    QCoreApplication::sendEvent(widget, &enter);
+}
+
+void press(QWidget* widget, QPointF at = {})
+{
+    if (at.isNull())
+        at = QRectF(widget->rect()).center();
+    QMouseEvent event(QEvent::MouseButtonPress, at, widget->mapTo(widget->window(), at), widget->mapToGlobal(at),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void focus(QWidget* widget)
+{
+    QWidget* window = widget->window();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    settle();
+    // The window may have handed the widget focus on opening; arrive again from the keyboard.
+    widget->clearFocus();
+    widget->setFocus(Qt::TabFocusReason);
+}
+
+// Drives a widget into a state through the same events and setters the application uses.
+void drive(QWidget* widget, State state)
+{
+    switch (state) {
+    case State::Rest:
+    case State::Elevated:
+        break;
+    case State::Hover:
+        hover(widget);
+        break;
+    case State::Pressed:
+        hover(widget);
+        press(widget);
+        break;
+    case State::On:
+        press(widget);
+        break;
+    case State::OnHover:
+        hover(widget);
+        press(widget);
+        break;
+    case State::Focused:
+        focus(widget);
+        break;
+    case State::Disabled:
+        widget->setEnabled(false);
+        break;
+    }
+}
+
+class Gallery
+{
+public:
+    explicit Gallery(const QDir& folder) : m_folder(folder) {}
+
+    using Factory = std::function<QWidget*(State)>;
+
+    // One picture per state and appearance of the widget the factory makes.
+    void shoot(const QString& name, const QList<State>& states, const Factory& make, QSize size = {})
+    {
+        for (State state : states) {
+            auto* host = new MRContentRootView;
+            auto* layout = new QVBoxLayout(host);
+            layout->setContentsMargins(24, 20, 24, 24);
+            QWidget* widget = make(state);
+            layout->addWidget(widget);
+            if (size.isValid())
+                widget->setFixedSize(size);
+            // Sized once to fit; a window with size limits makes the offscreen platform warn.
+            layout->setSizeConstraint(QLayout::SetNoConstraint);
+            host->resize(host->sizeHint());
+            host->show();
+            settle();
+            if (state == State::Elevated) {
+                if (auto* panel = qobject_cast<MRPanel*>(widget))
+                    panel->setElevated(true);
+            }
+            drive(widget, state);
+            if (auto* pill = qobject_cast<MRPill*>(widget))
+                settle([pill] { return pill->isAnimating(); });
+            settle();
+            save(host->grab(), name + QLatin1Char('-') + stateName(state));
+            delete host;
+        }
+    }
+
+    void save(const QPixmap& pixmap, const QString& stem)
+    {
+        const QString file = m_folder.filePath(stem + QLatin1Char('-') + m_appearance + QStringLiteral(".png"));
+        if (pixmap.save(file))
+            ++m_written;
+        else
+            m_failed.append(file);
+        m_shots.append({stem, pixmap});
+    }
+
+    void setAppearance(const QString& appearance)
+    {
+        m_appearance = appearance;
+        m_shots.clear();
+    }
+
+    // Every picture of the current appearance on one sheet, captioned, one widget a row.
+    void saveOverview()
+    {
+        constexpr int kWidth = 1600;
+        constexpr int kGap = 12;
+        constexpr int kCaption = 16;
+        struct Placed
+        {
+            QPoint at;
+            int index;
+        };
+        QList<Placed> placed;
+        QPoint cursor(kGap, kGap);
+        int rowHeight = 0;
+        QString widget;
+        for (int i = 0; i < m_shots.size(); ++i) {
+            const QSize size = m_shots.at(i).second.deviceIndependentSize().toSize();
+            const QString owner = m_shots.at(i).first.section(QLatin1Char('-'), 0, 0);
+            if ((owner != widget && i > 0) || cursor.x() + size.width() > kWidth) {
+                cursor = QPoint(kGap, cursor.y() + rowHeight + kCaption + kGap);
+                rowHeight = 0;
+            }
+            widget = owner;
+            placed.append({cursor, i});
+            cursor.rx() += qMax(size.width(), 150) + kGap;
+            rowHeight = qMax(rowHeight, size.height());
+        }
+        auto* sheet = new MRContentRootView;
+        sheet->setFixedSize(kWidth, cursor.y() + rowHeight + kCaption + kGap);
+        QPixmap overview = sheet->grab();
+        delete sheet;
+        QPainter painter(&overview);
+        painter.setFont(MRTheme::uiFont(10));
+        painter.setPen(MRTheme::textTertiary().resolve(QApplication::palette()));
+        for (const Placed& p : placed) {
+            const auto& [stem, pixmap] = m_shots.at(p.index);
+            painter.drawPixmap(p.at, pixmap);
+            painter.drawText(QPoint(p.at.x(), p.at.y() + int(pixmap.deviceIndependentSize().height()) + 12), stem);
+        }
+        painter.end();
+        m_shots.clear();
+        save(overview, QStringLiteral("Gallery-overview"));
+        m_shots.clear();
+    }
+    int written() const { return m_written; }
+    QStringList failed() const { return m_failed; }
+
+private:
+    QDir m_folder;
+    QString m_appearance;
+    int m_written = 0;
+    QStringList m_failed;
+    QList<std::pair<QString, QPixmap>> m_shots;
+};
+
+// Every symbol at two sizes and both weights, with the sparkle mark, on one sheet.
+class IconSheet : public QWidget
+{
+public:
+    IconSheet()
+    {
+        m_names = MRIconCatalogue::names();
+        setFixedSize(kColumns * kCellWidth, (int(m_names.size() + 1 + kColumns - 1) / kColumns) * kCellHeight);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QColor ink = MRTheme::textPrimary().resolve(palette());
+        const QColor caption = MRTheme::textTertiary().resolve(palette());
+        painter.setFont(MRTheme::uiFont(9));
+        for (int i = 0; i <= m_names.size(); ++i) {
+            const QRectF cell((i % kColumns) * kCellWidth, (i / kColumns) * kCellHeight, kCellWidth, kCellHeight);
+            const bool sparkle = i == m_names.size();
+            const QString name = sparkle ? QStringLiteral("sparkle") : m_names.at(i);
+            const auto icon = [&](qreal size, int weight) {
+                return sparkle ? MRStyleKit::sparkleImageOfSize(size * 1.2) : MRStyleKit::symbol(name, size, weight);
+            };
+            icon(14, QFont::Normal).paint(painter, QRectF(cell.x() + 8, cell.y() + 8, 20, 20), ink);
+            icon(14, QFont::Bold).paint(painter, QRectF(cell.x() + 34, cell.y() + 8, 20, 20), ink);
+            icon(36, QFont::Normal).paint(painter, QRectF(cell.x() + 74, cell.y() + 4, 46, 46), ink);
+            painter.setPen(caption);
+            painter.drawText(cell.adjusted(4, 0, -4, -6), Qt::AlignHCenter | Qt::AlignBottom, name);
+        }
+    }
+
+private:
+    static constexpr int kColumns = 6;
+    static constexpr int kCellWidth = 150;
+    static constexpr int kCellHeight = 76;
+    QStringList m_names;
+};
+
+void shootAll(Gallery& gallery)
+{
+    const QList<State> buttonStates{State::Rest, State::Hover, State::Pressed, State::Focused, State::Disabled};
+    const QList<State> rowStates{State::Rest, State::Hover, State::Focused, State::Disabled};
+
+    gallery.shoot(QStringLiteral("MRButton-primary"), buttonStates,
+                  [](State) { return MRStyleKit::primaryButtonWithTitle(QStringLiteral("Update")); });
+    gallery.shoot(QStringLiteral("MRButton-ghost"), buttonStates,
+                  [](State) { return MRStyleKit::ghostButtonWithTitle(QStringLiteral("Later")); });
+    gallery.shoot(QStringLiteral("MRButton-ghost-menu"), buttonStates, [](State) {
+        MRButton* button = MRStyleKit::ghostButtonWithTitle(QStringLiteral("No database"));
+        button->setImage(MRStyleKit::symbol(QStringLiteral("chevron.down"), 9, QFont::DemiBold));
+        button->setImageTint(MRTheme::textTertiary());
+        button->setImageTrailing(true);
+        return button;
+    });
+    gallery.shoot(
+        QStringLiteral("MRButton-icon"), buttonStates,
+        [](State) { return MRStyleKit::iconButtonWithSymbol(QStringLiteral("ellipsis"), QStringLiteral("More")); },
+        QSize(30, 24));
+    gallery.shoot(QStringLiteral("MRButton-send"), buttonStates,
+                  [](State) { return MRStyleKit::sendButtonWithTarget(); });
+    gallery.shoot(QStringLiteral("MRButton-stop"), {State::Rest, State::Hover}, [](State) {
+        MRButton* button = MRStyleKit::sendButtonWithTarget();
+        button->setImage(MRStyleKit::symbol(QStringLiteral("stop.fill"), 13, QFont::Bold));
+        return button;
+    });
+
+    gallery.shoot(
+        QStringLiteral("MRSuggestionRow"), rowStates,
+        [](State) {
+            return new MRSuggestionRow(QStringLiteral("clock"), QStringLiteral("Show the 10 most recent orders"));
+        },
+        QSize(380, 52));
+    gallery.shoot(
+        QStringLiteral("MRHistoryRow"), rowStates,
+        [](State) {
+            return new MRHistoryRow(
+                QStringLiteral("Customers with no orders in the last ninety days, newest first"),
+                QStringLiteral("SELECT c.name, count(*) AS orders FROM customers c -- lapsed\n"
+                               "WHERE c.created_at < now() - interval '90 days' AND c.tier = 'gold'"),
+                QStringLiteral("Yesterday 14:05"));
+        },
+        QSize(420, 62));
+    gallery.shoot(
+        QStringLiteral("MRHistoryRow-empty"), {State::Rest},
+        [](State) { return new MRHistoryRow(QString(), QStringLiteral("SELECT 1"), QStringLiteral("09:12")); },
+        QSize(420, 62));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-symbol"), rowStates,
+        [](State) { return new MRSidebarRow(QStringLiteral("cylinder.split.1x2"), QStringLiteral("Databases")); },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-selected"), rowStates,
+        [](State) {
+            auto* row = new MRSidebarRow(QStringLiteral("plus"), QStringLiteral("New query"));
+            row->setSelectedLook(true);
+            return row;
+        },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-dot"), rowStates,
+        [](State) {
+            auto* row = new MRSidebarRow(QString(), QStringLiteral("Customers with no orders in the last ninety days"));
+            row->setDotColor(MRTheme::statusDot());
+            return row;
+        },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRSidebarRow-connection"), rowStates,
+        [](State) {
+            auto* row = new MRSidebarRow(QString(), QStringLiteral("Production"));
+            row->setLeadingImage(MRStyleKit::sparkleImageOfSize(16), MRTheme::accent());
+            row->setTrailingSymbol(QStringLiteral("chevron.up.chevron.down"));
+            return row;
+        },
+        QSize(240, 32));
+    gallery.shoot(
+        QStringLiteral("MRClickRow-recents"), rowStates,
+        [](State) {
+            auto* row = new MRClickRow;
+            row->setFixedHeight(22);
+            auto* layout = new QHBoxLayout(row);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(3);
+            auto* chevron = new MRImageView;
+            chevron->setImage(MRStyleKit::symbol(QStringLiteral("chevron.down"), 10, QFont::DemiBold));
+            chevron->setTint(MRTheme::textTertiary());
+            chevron->setFixedWidth(12);
+            layout->addWidget(chevron);
+            layout->addWidget(MRStyleKit::sectionHeader(QStringLiteral("Recents")));
+            layout->addStretch();
+            return row;
+        },
+        QSize(240, 22));
+
+    const QList<State> chipStates{State::Rest, State::Hover, State::On, State::OnHover, State::Disabled};
+    const MRColor orange(QColor(0xFF9500), QColor(0xFF9F0A));
+    const MRColor purple(QColor(0xAF52DE), QColor(0xBF5AF2));
+    gallery.shoot(QStringLiteral("MRSettingChip-writes"), chipStates, [&](State) {
+        return new MRSettingChip(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("Writes"), orange);
+    });
+    gallery.shoot(QStringLiteral("MRSettingChip-mydata"), chipStates, [&](State) {
+        return new MRSettingChip(QStringLiteral("checkmark.shield"), QStringLiteral("My data"), purple);
+    });
+
+    // "on" presses the middle of the pill, which is the second segment.
+    gallery.shoot(
+        QStringLiteral("MRPill"), {State::Rest, State::On, State::Focused, State::Disabled},
+        [](State) {
+            return new MRPill({QStringLiteral("Query"), QStringLiteral("History")});
+        },
+        QSize(240, 30));
+
+    gallery.shoot(
+        QStringLiteral("MRPanel"), {State::Rest, State::Elevated}, [](State) { return new MRPanel; }, QSize(320, 90));
+    gallery.shoot(
+        QStringLiteral("MRCardView"), {State::Rest}, [](State) { return MRStyleKit::cardView(); }, QSize(320, 90));
+    gallery.shoot(
+        QStringLiteral("MRDotGridView"), {State::Rest}, [](State) { return new MRDotGridView; }, QSize(320, 160));
+    gallery.shoot(
+        QStringLiteral("MRContentRootView"), {State::Rest}, [](State) { return new MRContentRootView; },
+        QSize(160, 60));
+    gallery.shoot(QStringLiteral("MRImageView-sparkle"), {State::Rest, State::Disabled},
+                  [](State) { return MRStyleKit::sparkleViewOfSize(32); });
+    gallery.shoot(QStringLiteral("MRLabel-sectionHeader"), {State::Rest},
+                  [](State) { return MRStyleKit::sectionHeader(QStringLiteral("Recents")); });
+    gallery.shoot(QStringLiteral("MRIconCatalogue"), {State::Rest}, [](State) { return new IconSheet; });
+}
+
+// The connection menu, with and without host and port, at rest and with an item under
+// the pointer. It reads the connections of the gallery's own scratch home.
+void shootMenus(Gallery& gallery)
+{
+    for (const bool detail : {true, false}) {
+        for (const State state : {State::Rest, State::Hover}) {
+            QMenu* menu = MRStyleKit::connectionMenuForTarget(nullptr, {}, {}, detail);
+            // Laid out but never popped up: the offscreen platform cannot grab a keyboard for it.
+            menu->resize(menu->sizeHint());
+            if (state == State::Hover)
+                menu->setActiveAction(menu->actions().at(3));
+            settle();
+            const QString name = detail ? QStringLiteral("MRStyleKit-connectionMenu-detail")
+                                        : QStringLiteral("MRStyleKit-connectionMenu-names");
+            gallery.save(menu->grab(), name + QLatin1Char('-') + stateName(state));
+            delete menu;
+        }
+    }
+}
+
+void addSampleConnections()
+{
+    ConnectionManager& manager = ConnectionManager::shared();
+    const auto add = [&manager](const QString& name, const QString& host, qint64 port) {
+        DatabaseConnection connection;
+        connection.name = name;
+        connection.host = host;
+        connection.port = port;
+        manager.addConnection(connection);
+        return connection.connectionId;
+    };
+    manager.setActiveConnectionId(add(QStringLiteral("Production"), QStringLiteral("db.internal"), 5432));
+    add(QString(), QString(), 3306);
+    add(QStringLiteral("Analytics"), QStringLiteral("analytics.example.com"), 5433);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A scratch home, so the sample connections never touch the user's own files.
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        QTextStream(stderr) << "Cannot create a temporary folder.\n";
+        return 1;
+    }
+    for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        qputenv(variable, QFile::encodeName(scratch.filePath(QString::fromLatin1(variable))));
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QTextStream err(stderr);
+
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 2) {
+        err << "Usage: gallery <output folder>\n";
+        return 2;
+    }
+    QDir folder(args.at(1));
+    if (!folder.mkpath(QStringLiteral("."))) {
+        err << "Cannot create the folder " << args.at(1) << ".\n";
+        return 1;
+    }
+
+    addSampleConnections();
+    Gallery gallery(folder);
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(MRTheme::palette(dark));
+        gallery.setAppearance(dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        shootAll(gallery);
+        shootMenus(gallery);
+        gallery.saveOverview();
+    }
+    for (const QString& file : gallery.failed())
+        err << "Could not write " << file << ".\n";
+    QTextStream(stdout) << gallery.written() << " pictures in " << folder.absolutePath() << "\n";
+    return gallery.failed().isEmpty() && gallery.written() > 0 ? 0 : 1;
+}
