@@ -1,9 +1,9 @@
 #!/bin/sh
-# Runs the widget gallery once into a fresh folder and checks that it wrote its pictures:
-# one per widget state in each appearance, with both appearances' overview sheets.
+# Runs the widget gallery once into its folder (build/gallery under CTest) and checks that
+# it wrote its pictures: one per widget state in each appearance, and both overview sheets.
 # Usage: gallery_smoke.sh <gallery program>
 set -eu
-out="$HOME/gallery"
+out="${MIRELO_GALLERY_DIR:-$HOME/gallery}"
 "$1" "$out"
 for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-dark \
             MRSettingChip-writes-on-light MRIconCatalogue-rest-dark MRHistoryRow-hover-light \
