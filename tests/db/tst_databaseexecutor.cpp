@@ -274,8 +274,8 @@ void TestDatabaseExecutor::installInstructions_data()
     QTest::newRow("mint") << QByteArray("ID=linuxmint\nID_LIKE=\"ubuntu debian\"\n") << apt;
     QTest::newRow("rocky") << QByteArray("ID=\"rocky\"\nID_LIKE=\"rhel centos fedora\"\n")
                            << u"sudo dnf install libpq|sudo dnf install mariadb-connector-c"_s;
-    QTest::newRow("manjaro") << QByteArray("NAME=\"Manjaro Linux\"\nID=manjaro\nID_LIKE=arch\n")
-                             << u"sudo pacman -S postgresql-libs|sudo pacman -S mariadb-libs"_s;
+    QTest::newRow("arch") << QByteArray("NAME=\"Arch Linux\"\nID=arch\n")
+                          << u"sudo pacman -S postgresql-libs|sudo pacman -S mariadb-libs"_s;
     QTest::newRow("unknown system") << QByteArray("ID=gentoo\n") << apt;
     QTest::newRow("no os-release") << QByteArray() << apt;
 }

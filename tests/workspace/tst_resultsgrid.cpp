@@ -137,6 +137,7 @@ void TestResultsGrid::columnsFillTheWidth()
 {
     m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{u"1"_s, u"2"_s, u"3"_s}}));
     QHeaderView* header = m_grid->table()->horizontalHeader();
+    QCOMPARE(header->height(), ResultsGridView::kRowHeight); // as the height rule counts it
     for (const int width : {600, 900}) {
         m_grid->resize(width, 280);
         QCOMPARE(header->length(), m_grid->table()->viewport()->width());
