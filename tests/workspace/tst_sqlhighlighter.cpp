@@ -5,19 +5,17 @@
 #include <QTest>
 #include <algorithm>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 // One letter per unit of the text: . plain, K keyword, F function, N number, S string,
 // C comment.
-constexpr char kLetters[] = ".KFNSC";
-
 QString mask(const QList<SqlSpan>& spans, qsizetype length)
 {
-    QString letters(length, QLatin1Char('.'));
-    for (const SqlSpan& span : spans) {
-        for (qsizetype i = span.start; i < span.start + span.length; ++i)
-            letters[i] = QLatin1Char(kLetters[int(span.role)]);
-    }
+    QString letters(length, u'.');
+    for (const SqlSpan& span : spans)
+        letters.replace(span.start, span.length, QString(span.length, QLatin1Char(".KFNSC"[int(span.role)])));
     return letters;
 }
 
@@ -25,31 +23,27 @@ QString mask(const QList<SqlSpan>& spans, qsizetype length)
 // over earlier ones.
 QString referenceMask(const QString& sql)
 {
-    QStringList words(MRSQLHighlighter::keywords().cbegin(), MRSQLHighlighter::keywords().cend());
-    std::sort(words.begin(), words.end());
-    const auto unicode = QRegularExpression::UseUnicodePropertiesOption;
-    static const struct
-    {
-        QRegularExpression expression;
-        int group;
-        char letter;
-    } passes[] = {
-        {QRegularExpression(QStringLiteral("\\b(%1)\\b").arg(words.join(QLatin1Char('|'))),
-                            QRegularExpression::CaseInsensitiveOption | unicode),
-         1, 'K'},
-        {QRegularExpression(QStringLiteral("\\b([a-zA-Z_][a-zA-Z0-9_]*)\\s*\\("), unicode), 1, 'F'},
-        {QRegularExpression(QStringLiteral("\\b\\d+(?:\\.\\d+)?\\b"), unicode), 0, 'N'},
-        {QRegularExpression(QStringLiteral("'(?:[^']|'')*'")), 0, 'S'},
-        {QRegularExpression(QStringLiteral("--[^\\n]*")), 0, 'C'},
-        {QRegularExpression(QStringLiteral("/\\*[\\s\\S]*?\\*/")), 0, 'C'},
-    };
-    QString letters(sql.size(), QLatin1Char('.'));
-    for (const auto& pass : passes) {
-        auto it = pass.expression.globalMatch(sql);
-        while (it.hasNext()) {
+    static const auto passes = [] {
+        QStringList words(MRSQLHighlighter::keywords().cbegin(), MRSQLHighlighter::keywords().cend());
+        std::sort(words.begin(), words.end());
+        const auto unicode = QRegularExpression::UseUnicodePropertiesOption;
+        return QList<std::tuple<QRegularExpression, int, char16_t>>{
+            {QRegularExpression(uR"(\b(%1)\b)"_s.arg(words.join(u'|')),
+                                QRegularExpression::CaseInsensitiveOption | unicode),
+             1, u'K'},
+            {QRegularExpression(uR"(\b([a-zA-Z_][a-zA-Z0-9_]*)\s*\()"_s, unicode), 1, u'F'},
+            {QRegularExpression(uR"(\b\d+(?:\.\d+)?\b)"_s, unicode), 0, u'N'},
+            {QRegularExpression(uR"('(?:[^']|'')*')"_s), 0, u'S'},
+            {QRegularExpression(uR"(--[^\n]*)"_s), 0, u'C'},
+            {QRegularExpression(uR"(/\*[\s\S]*?\*/)"_s), 0, u'C'},
+        };
+    }();
+    QString letters(sql.size(), u'.');
+    for (const auto& [expression, group, letter] : passes) {
+        for (auto it = expression.globalMatch(sql); it.hasNext();) {
             const auto match = it.next();
-            for (qsizetype i = match.capturedStart(pass.group); i < match.capturedEnd(pass.group); ++i)
-                letters[i] = QLatin1Char(pass.letter);
+            letters.replace(match.capturedStart(group), match.capturedLength(group),
+                            QString(match.capturedLength(group), letter));
         }
     }
     return letters;
@@ -62,20 +56,10 @@ class TestSqlHighlighter : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void keywords();
     void highlight_data();
     void highlight();
     void matchesExpressions();
 };
-
-void TestSqlHighlighter::keywords()
-{
-    const QSet<QString>& words = MRSQLHighlighter::keywords();
-    QCOMPARE(words.size(), 77);
-    for (const char* word : {"select", "ilike", "returning", "partition", "fetch", "false"})
-        QVERIFY2(words.contains(QLatin1String(word)), word);
-    QVERIFY(!words.contains(QStringLiteral("count")));
-}
 
 void TestSqlHighlighter::highlight_data()
 {
@@ -84,8 +68,10 @@ void TestSqlHighlighter::highlight_data()
 
     QTest::newRow("keywords and a call") << "select count(*) from t" //
                                          << "KKKKKK.FFFFF....KKKK..";
-    QTest::newRow("case and a decimal") << "SELECT * FROM t WHERE n = 10.5" //
-                                        << "KKKKKK...KKKK...KKKKK.....NNNN";
+    QTest::newRow("keywords of the list") << "ilike returning partition false count" //
+                                          << "KKKKK.KKKKKKKKK.KKKKKKKKK.KKKKK......";
+    QTest::newRow("case, digits in names, numbers") << "SELECT col1 FROM t WHERE n = 10.5 OR n = 2" //
+                                                    << "KKKKKK......KKKK...KKKKK.....NNNN.KK.....N";
     QTest::newRow("doubled quote") << "select 'it''s' from t" //
                                    << "KKKKKK.SSSSSSS.KKKK..";
     QTest::newRow("dashes in a literal") << "select 'a--b' from t" //
@@ -94,33 +80,24 @@ void TestSqlHighlighter::highlight_data()
                                   << "KKKKKK.N.CCCCCCCCCCCCCC..";
     QTest::newRow("block comment over lines") << "a /* b\n*/ c */" //
                                               << "..CCCCCCC.....";
-    QTest::newRow("digits in names") << "col1 id2 2" //
-                                     << ".........N";
     QTest::newRow("keywords as calls") << "in (1) exists (x) values (" //
                                        << "FF..N..FFFFFF.....FFFFFF..";
-    QTest::newRow("keyword and number in a literal") << "'select 1'" //
-                                                     << "SSSSSSSSSS";
-    QTest::newRow("quote and number in a comment") << "/* 'a' 1 */ -- 'b' 2" //
-                                                   << "CCCCCCCCCCC.CCCCCCCC";
+    QTest::newRow("keywords and numbers in literals and comments") << "'select 1' /* 'a' 1 */ -- 'b' 2" //
+                                                                   << "SSSSSSSSSS.CCCCCCCCCCC.CCCCCCCC";
     QTest::newRow("block comment opened in a literal") << "'/*' x */ y" //
                                                        << "SCCCCCCCC..";
     QTest::newRow("unclosed literal and comment") << "x 'a /* b" //
                                                   << ".........";
     QTest::newRow("literal ending on a doubled quote") << "'a'' b" //
                                                        << "SSS...";
-    QTest::newRow("word inside a longer word") << "selected nulls 5x" //
-                                               << ".................";
-    QTest::newRow("letter before a keyword") << "éselect select" //
-                                             << "........KKKKKK";
-    QTest::newRow("empty") << ""
-                           << "";
+    QTest::newRow("words inside longer words") << "selected nulls 5x éselect select" //
+                                               << "..........................KKKKKK";
 }
 
 void TestSqlHighlighter::highlight()
 {
     QFETCH(QString, sql);
     QFETCH(QString, roles);
-    QCOMPARE(roles.size(), sql.size());
     const QList<SqlSpan> spans = MRSQLHighlighter::highlight(sql);
     QCOMPARE(mask(spans, sql.size()), roles);
     for (qsizetype i = 1; i < spans.size(); ++i)
@@ -130,19 +107,16 @@ void TestSqlHighlighter::highlight()
 void TestSqlHighlighter::matchesExpressions()
 {
     const QStringList pieces =
-        QStringLiteral("select|FROM|count|in|(| |\n|'|''|--|-|/*|*/|*|/|1|2.5|.|col1|é|_x|\t|٣|\u00a0")
-            .split(QLatin1Char('|'));
+        u"select|FROM|count|in|(| |\n|'|''|--|-|/*|*/|*|/|1|2.5|.|col1|é|_x|\t|٣|\u00a0"_s.split(u'|');
     QRandomGenerator random(1203);
     for (int round = 0; round < 20000; ++round) {
         QString sql;
-        const int length = int(random.bounded(0, 24));
-        for (int i = 0; i < length; ++i)
+        for (int i = random.bounded(0, 24); i > 0; --i)
             sql += pieces[random.bounded(int(pieces.size()))];
         const QString actual = mask(MRSQLHighlighter::highlight(sql), sql.size());
-        const QString expected = referenceMask(sql);
-        if (actual != expected) {
+        if (actual != referenceMask(sql)) {
             qWarning().noquote() << "input:" << sql;
-            QCOMPARE(actual, expected);
+            QCOMPARE(actual, referenceMask(sql));
         }
     }
 }
