@@ -16,16 +16,6 @@ DatabaseConnection connection(const QString& name, const QString& host, qint64 p
     return c;
 }
 
-// The menu as text: items joined by "|", "-" for a separator, "[x] " before a checked item.
-QString describe(const QMenu& menu)
-{
-    QStringList lines;
-    for (const QAction* action : menu.actions())
-        lines.append(action->isSeparator() ? QStringLiteral("-")
-                                           : (action->isChecked() ? "[x] " : "") + action->text());
-    return lines.join(u'|');
-}
-
 } // namespace
 
 class TestConnectionMenu : public QObject
@@ -33,18 +23,9 @@ class TestConnectionMenu : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void items_data();
     void items();
 };
-
-void TestConnectionMenu::init()
-{
-    ConnectionManager& manager = ConnectionManager::shared();
-    for (const DatabaseConnection& c : manager.connections())
-        manager.removeConnectionWithId(c.connectionId);
-    manager.setActiveConnectionId(std::nullopt);
-}
 
 void TestConnectionMenu::items_data()
 {
@@ -76,19 +57,26 @@ void TestConnectionMenu::items()
     QFETCH(QString, active);
     QFETCH(bool, detail);
     QFETCH(QString, expected);
+    ConnectionManager& manager = ConnectionManager::shared();
+    for (const DatabaseConnection& c : manager.connections())
+        manager.removeConnectionWithId(c.connectionId);
     QList<QVariant> ids{QVariant()};
     for (const DatabaseConnection& c : connections) {
-        ConnectionManager::shared().addConnection(c);
+        manager.addConnection(c);
         ids.append(c.connectionId);
     }
-    if (!active.isEmpty())
-        ConnectionManager::shared().setActiveConnectionId(active);
+    manager.setActiveConnectionId(active.isEmpty() ? std::nullopt : std::optional<QString>(active));
     QList<QVariant> chosen;
     int managed = 0;
     auto target = std::make_unique<QObject>();
     const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(
         target.get(), [&chosen](QAction* item) { chosen.append(item->data()); }, [&managed] { ++managed; }, detail));
-    QCOMPARE(describe(*menu), expected);
+    // The menu as text: items joined by "|", "-" for a separator, "[x] " before a checked item.
+    QStringList shown;
+    for (const QAction* action : menu->actions())
+        shown.append(action->isSeparator() ? QStringLiteral("-")
+                                           : (action->isChecked() ? "[x] " : "") + action->text());
+    QCOMPARE(shown.join(u'|'), expected);
 
     // A choice hands over the connection id, none for "No database". The actions belong to
     // the target: once it is gone, choosing again does nothing.
