@@ -5,29 +5,15 @@
 #include <QMenu>
 #include <QTest>
 #include <memory>
+#include <tuple>
 
 namespace {
 
 DatabaseConnection connection(const QString& name, const QString& host, qint64 port)
 {
     DatabaseConnection c;
-    c.name = name;
-    c.host = host;
-    c.port = port;
+    std::tie(c.name, c.host, c.port) = std::tie(name, host, port);
     return c;
-}
-
-// The menu as text: one entry per item, "-" for a separator, "[x] " before a checked item.
-QStringList describe(const QMenu& menu)
-{
-    QStringList lines;
-    for (const QAction* action : menu.actions()) {
-        if (action->isSeparator())
-            lines.append(QStringLiteral("-"));
-        else
-            lines.append((action->isChecked() ? QStringLiteral("[x] ") : QString()) + action->text());
-    }
-    return lines;
 }
 
 } // namespace
@@ -37,87 +23,71 @@ class TestConnectionMenu : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void items_data();
     void items();
-    void actions();
 };
-
-void TestConnectionMenu::init()
-{
-    ConnectionManager& manager = ConnectionManager::shared();
-    for (const DatabaseConnection& c : manager.connections())
-        manager.removeConnectionWithId(c.connectionId);
-    manager.setActiveConnectionId(std::nullopt);
-}
 
 void TestConnectionMenu::items_data()
 {
     QTest::addColumn<QList<DatabaseConnection>>("connections");
-    QTest::addColumn<int>("active");
+    QTest::addColumn<QString>("active");
     QTest::addColumn<bool>("detail");
-    QTest::addColumn<QStringList>("expected");
-
+    QTest::addColumn<QString>("expected");
     const QList<DatabaseConnection> two{connection(QStringLiteral("Prod"), QStringLiteral("db.example.com"), 5432),
                                         connection(QString(), QString(), 3306)};
-    QTest::newRow("no connections") << QList<DatabaseConnection>{} << -1 << true
-                                    << QStringList{"[x] No database", "-", "Manage Databases…"};
+    QTest::newRow("no connections") << QList<DatabaseConnection>{} << QString() << true
+                                    << QStringLiteral("[x] No database|-|Manage Databases…");
     QTest::newRow("detail, second active")
-        << two << 1 << true
-        << QStringList{"No database",      "-", "Prod  ·  db.example.com:5432", "[x] (unnamed)  ·  localhost:3306", "-",
-                       "Manage Databases…"};
+        << two << two.at(1).connectionId << true
+        << QStringLiteral(
+               "No database|-|Prod  ·  db.example.com:5432|[x] (unnamed)  ·  localhost:3306|-|Manage Databases…");
     QTest::newRow("names alone, none active")
-        << two << -1 << false << QStringList{"[x] No database", "-", "Prod", "(unnamed)", "-", "Manage Databases…"};
+        << two << QString() << false << QStringLiteral("[x] No database|-|Prod|(unnamed)|-|Manage Databases…");
     QTest::newRow("active id naming no record")
-        << two << 7 << false << QStringList{"No database", "-", "Prod", "(unnamed)", "-", "Manage Databases…"};
+        << two << QStringLiteral("gone") << false << QStringLiteral("No database|-|Prod|(unnamed)|-|Manage Databases…");
+    const DatabaseConnection placeholders = connection(QStringLiteral("50%2 %1"), QStringLiteral("h%3"), 1);
     QTest::newRow("placeholders in a name stay")
-        << QList<DatabaseConnection>{connection(QStringLiteral("50%2 %1"), QStringLiteral("h%3"), 1)} << 0 << true
-        << QStringList{"No database", "-", "[x] 50%2 %1  ·  h%3:1", "-", "Manage Databases…"};
+        << QList<DatabaseConnection>{placeholders} << placeholders.connectionId << true
+        << QStringLiteral("No database|-|[x] 50%2 %1  ·  h%3:1|-|Manage Databases…");
 }
 
 void TestConnectionMenu::items()
 {
     QFETCH(QList<DatabaseConnection>, connections);
-    QFETCH(int, active);
+    QFETCH(QString, active);
     QFETCH(bool, detail);
-    QFETCH(QStringList, expected);
+    QFETCH(QString, expected);
     ConnectionManager& manager = ConnectionManager::shared();
-    for (const DatabaseConnection& c : connections)
+    for (const DatabaseConnection& c : manager.connections())
+        manager.removeConnectionWithId(c.connectionId);
+    QList<QVariant> ids{QVariant()};
+    for (const DatabaseConnection& c : connections) {
         manager.addConnection(c);
-    if (active >= 0)
-        manager.setActiveConnectionId(active < connections.size() ? connections.at(active).connectionId
-                                                                  : QStringLiteral("gone"));
-
-    QObject target;
-    const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(
-        &target, [](QAction*) {}, {}, detail));
-    QCOMPARE(describe(*menu), expected);
-}
-
-void TestConnectionMenu::actions()
-{
-    ConnectionManager& manager = ConnectionManager::shared();
-    const DatabaseConnection prod = connection(QStringLiteral("Prod"), QStringLiteral("db"), 5432);
-    manager.addConnection(prod);
-
+        ids.append(c.connectionId);
+    }
+    manager.setActiveConnectionId(active.isEmpty() ? std::nullopt : std::optional<QString>(active));
     QList<QVariant> chosen;
     int managed = 0;
     auto target = std::make_unique<QObject>();
     const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(
-        target.get(), [&chosen](QAction* item) { chosen.append(item->data()); }, [&managed] { ++managed; }, true));
-    const QList<QAction*> items = menu->actions();
-    items.at(0)->trigger();
-    items.at(2)->trigger();
-    items.at(4)->trigger();
-    QCOMPARE(chosen, (QList<QVariant>{QVariant(), prod.connectionId}));
-    QCOMPARE(managed, 1);
+        target.get(), [&chosen](QAction* item) { chosen.append(item->data()); }, [&managed] { ++managed; }, detail));
+    // The menu as text: items joined by "|", "-" for a separator, "[x] " before a checked item.
+    QStringList shown;
+    for (const QAction* action : menu->actions())
+        shown.append(action->isSeparator() ? QStringLiteral("-")
+                                           : (action->isChecked() ? "[x] " : "") + action->text());
+    QCOMPARE(shown.join(u'|'), expected);
 
-    // The actions belong to the target: once it is gone, choosing does nothing.
-    target.reset();
-    items.at(2)->trigger();
-    items.at(4)->trigger();
-    QCOMPARE(chosen.size(), 2);
-    QCOMPARE(managed, 1);
+    // A choice hands over the connection id, none for "No database". The actions belong to
+    // the target: once it is gone, choosing again does nothing.
+    for (bool gone : {false, true}) {
+        if (gone)
+            target.reset();
+        for (QAction* item : menu->actions())
+            item->trigger();
+        QCOMPARE(chosen, ids);
+        QCOMPARE(managed, 1);
+    }
 }
 
 QTEST_MAIN(TestConnectionMenu)
