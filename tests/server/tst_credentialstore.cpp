@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
 using Status = LegacySecretStore::Status;
 
 namespace {
@@ -19,23 +20,19 @@ QString folder()
 
 QString credentialsPath()
 {
-    return folder() + QStringLiteral("/credentials.json");
+    return folder() + u"/credentials.json"_s;
 }
 
 int modeOf(const QString& path)
 {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 QJsonObject fileContent()
 {
     QFile file(credentialsPath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
 }
 
 void writeFile(const QByteArray& bytes)
@@ -46,20 +43,18 @@ void writeFile(const QByteArray& bytes)
     file.write(bytes);
 }
 
-// Scripts the three legacy reads: account → (status, data).
-struct LegacyItems
+// A scripted legacy item: "" not found, "!cancel" cancelled, "!error" another failure,
+// anything else found with those bytes.
+LegacySecretStore::Item item(const QByteArray& script)
 {
-    QMap<QString, LegacySecretStore::Item> items;
-    QStringList readOrder;
-
-    void install()
-    {
-        LegacySecretStore::setReaderForTesting([this](const QString& account, const QString& service) {
-            readOrder << service + QLatin1Char('/') + account;
-            return items.value(account, {Status::ItemNotFound, std::nullopt});
-        });
-    }
-};
+    if (script.isEmpty())
+        return {Status::ItemNotFound, std::nullopt};
+    if (script == "!cancel")
+        return {Status::UserCanceled, std::nullopt};
+    if (script == "!error")
+        return {Status::OtherError, QByteArray("ignored")};
+    return {Status::Success, script};
+}
 
 } // namespace
 
@@ -69,96 +64,93 @@ class TestCredentialStore : public QObject
 
 private Q_SLOTS:
     void init();
-    void cleanup();
-    void firstLaunchWritesPrivateEmptyFile();
-    void migratesLegacyItems();
-    void cancelledReadWritesNothing();
+    void cleanup() { LegacySecretStore::setReaderForTesting({}); }
+    void firstLaunchWritesPrivateFile();
+    void migration_data();
+    void migration();
     void credentialsRoundTrip();
     void malformedFiles_data();
     void malformedFiles();
     void writeFailureKeepsMemoryState();
 
 private:
-    LegacyItems m_legacy;
+    QMap<QString, QByteArray> m_legacy; // account → item script
+    QStringList m_reads;
 };
 
 void TestCredentialStore::init()
 {
     QDir(folder()).removeRecursively();
-    m_legacy = {};
-    m_legacy.install();
+    m_legacy.clear();
+    m_reads.clear();
+    LegacySecretStore::setReaderForTesting([this](const QString& account, const QString& service) {
+        m_reads << service + u'/' + account;
+        return item(m_legacy.value(account));
+    });
     KeychainHelper::reloadForTesting();
 }
 
-void TestCredentialStore::cleanup()
-{
-    LegacySecretStore::setReaderForTesting({});
-}
-
-void TestCredentialStore::firstLaunchWritesPrivateEmptyFile()
+void TestCredentialStore::firstLaunchWritesPrivateFile()
 {
     // A permissive umask must not widen the file or the folder.
     const mode_t old = ::umask(0);
     QVERIFY(KeychainHelper::serverURL().isEmpty());
     ::umask(old);
 
-    QCOMPARE(m_legacy.readOrder, QStringList({QStringLiteral("com.mirelo.app/api-key"),
-                                              QStringLiteral("com.mirelo.app/server-url"),
-                                              QStringLiteral("com.mirelo.connections/all")}));
-    QVERIFY(QFile::exists(credentialsPath()));
+    QCOMPARE(m_reads, QStringList({u"com.mirelo.app/api-key"_s, u"com.mirelo.app/server-url"_s,
+                                   u"com.mirelo.connections/all"_s}));
     QCOMPARE(fileContent(), QJsonObject());
     QCOMPARE(modeOf(credentialsPath()), 0600);
     QCOMPARE(modeOf(folder()), 0700);
     // No temporary file is left beside it.
-    QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("credentials.json")}));
+    QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden), QStringList({u"credentials.json"_s}));
 
-    // The platform reader finds nothing, so the migration succeeds.
+    // The platform's own reader finds nothing, so the migration is done.
     LegacySecretStore::setReaderForTesting({});
     QJsonObject object;
     QVERIFY(KeychainHelper::migrateFromKeychainInto(object));
     QVERIFY(object.isEmpty());
 }
 
-void TestCredentialStore::migratesLegacyItems()
+void TestCredentialStore::migration_data()
 {
-    m_legacy.items[QStringLiteral("api-key")] = {Status::Success, QByteArray("key-123")};
-    m_legacy.items[QStringLiteral("server-url")] = {Status::Success, QByteArray("https://mirelo.example")};
-    m_legacy.items[QStringLiteral("all")] = {Status::Success, QByteArray(R"({"c1":"pw1","c2":"pä"})")};
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<QByteArray>("connections");
+    QTest::addColumn<QString>("expectedKey");
+    QTest::addColumn<QString>("expectedPassword"); // of connection c1
+    QTest::addColumn<bool>("written");
 
-    QCOMPARE(KeychainHelper::apiKey(), QStringLiteral("key-123"));
-    QCOMPARE(KeychainHelper::serverURL(), QStringLiteral("https://mirelo.example"));
-    QCOMPARE(KeychainHelper::connectionPasswords().value(QStringLiteral("c2")), QStringLiteral("pä"));
-    const QJsonObject file = fileContent();
-    QCOMPARE(file.value(QStringLiteral("apiKey")).toString(), QStringLiteral("key-123"));
-    QCOMPARE(file.value(QStringLiteral("connections")).toObject().value(QStringLiteral("c1")).toString(),
-             QStringLiteral("pw1"));
-
-    // Items that are not UTF-8, or a connections text that is not an object, count as absent.
-    QJsonObject object;
-    m_legacy.items[QStringLiteral("api-key")] = {Status::Success, QByteArray("\xff\xfe")};
-    m_legacy.items[QStringLiteral("server-url")] = {Status::Success, QByteArray()};
-    m_legacy.items[QStringLiteral("all")] = {Status::Success, QByteArray("[1,2]")};
-    QVERIFY(KeychainHelper::migrateFromKeychainInto(object));
-    QVERIFY(object.isEmpty());
-    m_legacy.items[QStringLiteral("api-key")] = {Status::OtherError, QByteArray("ignored")};
-    QVERIFY(KeychainHelper::migrateFromKeychainInto(object));
-    QVERIFY(object.isEmpty());
+    QTest::newRow("all three") << "key-1"_ba << "https://m"_ba << R"({"c1":"pä"})"_ba << u"key-1"_s << u"pä"_s << true;
+    QTest::newRow("not UTF-8, empty, not an object") << "\xff\xfe"_ba << QByteArray() << "[1]"_ba << QString()
+                                                     << QString() << true;
+    QTest::newRow("another failure counts as done") << "!error"_ba << "https://m"_ba << QByteArray() << QString()
+                                                    << QString() << true;
+    // What was read is used in this run; nothing is written so the next launch asks again.
+    QTest::newRow("user cancelled") << "key-1"_ba << "!cancel"_ba << R"({"c1":"x"})"_ba << u"key-1"_s << u"x"_s
+                                    << false;
 }
 
-void TestCredentialStore::cancelledReadWritesNothing()
+void TestCredentialStore::migration()
 {
-    m_legacy.items[QStringLiteral("api-key")] = {Status::Success, QByteArray("key-123")};
-    m_legacy.items[QStringLiteral("server-url")] = {Status::UserCanceled, std::nullopt};
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, url);
+    QFETCH(QByteArray, connections);
+    QFETCH(QString, expectedKey);
+    QFETCH(QString, expectedPassword);
+    QFETCH(bool, written);
+    m_legacy = {{u"api-key"_s, key}, {u"server-url"_s, url}, {u"all"_s, connections}};
 
-    QCOMPARE(KeychainHelper::apiKey(), QStringLiteral("key-123"));
-    QVERIFY(KeychainHelper::serverURL().isEmpty());
-    QVERIFY(!QFile::exists(credentialsPath()));
+    QCOMPARE(KeychainHelper::apiKey(), expectedKey);
+    QCOMPARE(KeychainHelper::connectionPasswords().value(u"c1"_s), expectedPassword);
+    QCOMPARE(QFile::exists(credentialsPath()), written);
+    if (written)
+        QCOMPARE(fileContent().value(u"apiKey"_s).toString(), expectedKey);
 
-    // The next launch asks again and, this time allowed, writes the file.
-    m_legacy.items[QStringLiteral("server-url")] = {Status::Success, QByteArray("https://m.example")};
+    m_legacy[u"server-url"_s] = "https://again";
     KeychainHelper::reloadForTesting();
-    QCOMPARE(KeychainHelper::serverURL(), QStringLiteral("https://m.example"));
-    QCOMPARE(fileContent().value(QStringLiteral("serverURL")).toString(), QStringLiteral("https://m.example"));
+    QCOMPARE(KeychainHelper::serverURL(), written ? QString::fromUtf8(url) : u"https://again"_s);
+    QVERIFY(QFile::exists(credentialsPath()));
 }
 
 void TestCredentialStore::credentialsRoundTrip()
@@ -167,28 +159,18 @@ void TestCredentialStore::credentialsRoundTrip()
     // A file someone loosened is narrowed again on the next write.
     QFile::setPermissions(credentialsPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
 
-    QVERIFY(KeychainHelper::saveAPIKey(QString(), QStringLiteral("https://s")));
+    QVERIFY(KeychainHelper::saveAPIKey(QString(), u"https://s"_s));
     QVERIFY(KeychainHelper::apiKey().isEmpty());
-    QCOMPARE(fileContent().value(QStringLiteral("apiKey")), QJsonValue(QStringLiteral("")));
+    QCOMPARE(fileContent().value(u"apiKey"_s), QJsonValue(u""_s));
     QCOMPARE(modeOf(credentialsPath()), 0600);
 
+    // Signing out keeps the connection passwords and members we do not know.
     KeychainHelper::deleteCredentials();
-    QJsonObject file = fileContent();
-    QVERIFY(!file.contains(QStringLiteral("apiKey")));
-    QVERIFY(!file.contains(QStringLiteral("serverURL")));
-    QCOMPARE(file.value(QStringLiteral("connections")).toObject().value(QStringLiteral("a")).toString(),
-             QStringLiteral("1"));
-    QCOMPARE(file.value(QStringLiteral("extra")).toObject().value(QStringLiteral("keep")), QJsonValue(true));
+    QCOMPARE(fileContent(), QJsonDocument::fromJson(R"({"connections":{"a":"1"},"extra":{"keep":true}})").object());
 
-    QVERIFY(KeychainHelper::saveConnectionPasswords({{QStringLiteral("b"), QStringLiteral("2")}}));
-    QCOMPARE(KeychainHelper::connectionPasswords(), (QHash<QString, QString>{{QStringLiteral("b"), QStringLiteral("2")}}));
-    file = fileContent();
-    QCOMPARE(file.value(QStringLiteral("connections")).toObject(), QJsonObject({{QStringLiteral("b"), QStringLiteral("2")}}));
-
-    // Pretty-printed: one member per line.
-    QFile raw(credentialsPath());
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    QVERIFY(raw.readAll().count('\n') >= 4);
+    QVERIFY(KeychainHelper::saveConnectionPasswords({{u"b"_s, u"2"_s}}));
+    QCOMPARE(KeychainHelper::connectionPasswords(), (QHash<QString, QString>{{u"b"_s, u"2"_s}}));
+    QCOMPARE(fileContent().value(u"connections"_s).toObject(), QJsonObject({{u"b"_s, u"2"_s}}));
 
     // The store is read once: later changes by another process are not seen.
     writeFile(R"({"apiKey":"other"})");
@@ -199,44 +181,37 @@ void TestCredentialStore::malformedFiles_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("migrates");
-    QTest::newRow("top-level array") << QByteArray("[1,2]") << true;
-    QTest::newRow("invalid JSON") << QByteArray("{\"apiKey\":") << true;
-    QTest::newRow("bare string") << QByteArray("\"x\"") << true;
-    QTest::newRow("connections is an array") << QByteArray(R"({"apiKey":"k","connections":[1]})") << false;
-    QTest::newRow("non-string values") << QByteArray(R"({"apiKey":5,"connections":{"a":1,"b":"2"}})") << false;
+    QTest::newRow("top-level array") << "[1,2]"_ba << true;
+    QTest::newRow("invalid JSON") << R"({"apiKey":)"_ba << true;
+    QTest::newRow("bare string") << R"("x")"_ba << true;
+    QTest::newRow("connections is an array") << R"({"apiKey":"k","connections":[1]})"_ba << false;
+    QTest::newRow("non-string values") << R"({"apiKey":5,"connections":{"a":1,"b":"2"}})"_ba << false;
 }
 
 void TestCredentialStore::malformedFiles()
 {
     QFETCH(QByteArray, content);
     QFETCH(bool, migrates);
-    m_legacy.items[QStringLiteral("api-key")] = {Status::Success, QByteArray("legacy")};
+    m_legacy[u"api-key"_s] = "legacy";
     writeFile(content);
 
-    const QString key = KeychainHelper::apiKey();
-    if (migrates) {
-        // Treated as no file: the migration's content replaces it.
-        QCOMPARE(key, QStringLiteral("legacy"));
-        QCOMPARE(fileContent().value(QStringLiteral("apiKey")).toString(), QStringLiteral("legacy"));
-    } else {
-        QVERIFY(key != QLatin1String("legacy"));
-        const QHash<QString, QString> passwords = KeychainHelper::connectionPasswords();
-        QVERIFY(!passwords.contains(QStringLiteral("a")));
-        // The next write stores an object in place of a wrong connections member.
-        KeychainHelper::deleteCredentials();
-        QVERIFY(fileContent().value(QStringLiteral("connections")).isObject());
-    }
+    // Treated as no file, the migration's content replaces it; otherwise wrong members
+    // read as absent and the next write puts an object in place of the connections.
+    QCOMPARE(KeychainHelper::apiKey() == u"legacy"_s, migrates);
+    QVERIFY(!KeychainHelper::connectionPasswords().contains(u"a"_s));
+    KeychainHelper::deleteCredentials();
+    QVERIFY(fileContent().value(u"connections"_s).isObject());
 }
 
 void TestCredentialStore::writeFailureKeepsMemoryState()
 {
     // A folder where the file should be makes every write fail, even for root.
     QVERIFY(QDir().mkpath(credentialsPath()));
-    QVERIFY(KeychainHelper::saveAPIKey(QStringLiteral("new"), QStringLiteral("https://n")));
-    QCOMPARE(KeychainHelper::apiKey(), QStringLiteral("new"));
-    QVERIFY(KeychainHelper::persist(KeychainHelper::store()).startsWith(QLatin1String("Could not")));
+    QVERIFY(KeychainHelper::saveAPIKey(u"new"_s, u"https://n"_s));
+    QCOMPARE(KeychainHelper::apiKey(), u"new"_s);
+    QVERIFY(KeychainHelper::persist(KeychainHelper::store()).startsWith(u"Could not"_s));
     QCOMPARE(QDir(folder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList({QStringLiteral("credentials.json")}));
+             QStringList({u"credentials.json"_s}));
 }
 
 QTEST_GUILESS_MAIN(TestCredentialStore)
