@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct SearchOutcome
@@ -38,7 +40,7 @@ private Q_SLOTS:
     void cancelAfterAnswerArrived();
 
 private:
-    SearchOutcome search(const QString& prompt = QStringLiteral("show users"));
+    SearchOutcome search(const QString& prompt = u"show users"_s);
 
     std::unique_ptr<TestHttpServer> m_server;
 };
@@ -48,7 +50,7 @@ void TestAPIManager::init()
     m_server = std::make_unique<TestHttpServer>();
     APIManager& api = APIManager::shared();
     api.setServerURL(m_server->baseUrl());
-    api.setApiKey(QStringLiteral("secret-key"));
+    api.setApiKey(u"secret-key"_s);
     api.setTimeoutsForTesting(30000, 60000);
 }
 
@@ -72,9 +74,8 @@ void TestAPIManager::validateKey()
         bool ok;
         QString error;
     };
-    const QList<Case> cases = {{200, true, {}},
-                               {401, false, QStringLiteral("Invalid API key")},
-                               {503, false, QStringLiteral("Server returned status 503")}};
+    const QList<Case> cases = {
+        {200, true, {}}, {401, false, u"Invalid API key"_s}, {503, false, u"Server returned status 503"_s}};
     for (const Case& c : cases) {
         m_server->route("GET", "/api/v1/health", TestHttpServer::json(c.status, "{\"ignored\":true}"));
         int calls = 0;
@@ -99,8 +100,8 @@ void TestAPIManager::validateKey()
 void TestAPIManager::generationRequest()
 {
     m_server->route("POST", "/api/v1", TestHttpServer::json(200, R"({"status":"success","query":"SELECT 1"})"));
-    const SearchOutcome outcome = search(QStringLiteral("how many “users”?"));
-    QCOMPARE(outcome.sql, std::optional<QString>(QStringLiteral("SELECT 1")));
+    const SearchOutcome outcome = search(u"how many “users”?"_s);
+    QCOMPARE(outcome.sql, std::optional<QString>(u"SELECT 1"_s));
     QVERIFY(outcome.error.isEmpty());
 
     const TestHttpServer::Request request = m_server->requests().constLast();
@@ -110,11 +111,11 @@ void TestAPIManager::generationRequest()
     QVERIFY(!request.body.contains('\n') && !request.body.contains(": ")); // compact
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
     // A fresh installation: only self-correction is on.
-    QCOMPARE(body, QJsonObject({{QStringLiteral("prompt"), QStringLiteral("how many “users”?")},
-                                {QStringLiteral("allow_destructive"), false},
-                                {QStringLiteral("self_correction"), true},
-                                {QStringLiteral("data_isolation"), false},
-                                {QStringLiteral("singular_results"), false}}));
+    QCOMPARE(body, QJsonObject({{u"prompt"_s, u"how many “users”?"_s},
+                                {u"allow_destructive"_s, false},
+                                {u"self_correction"_s, true},
+                                {u"data_isolation"_s, false},
+                                {u"singular_results"_s, false}}));
 
     // Without a key the header is left out.
     APIManager::shared().setApiKey(QString());
@@ -125,10 +126,10 @@ void TestAPIManager::generationRequest()
 void TestAPIManager::baseURLRule_data()
 {
     QTest::addColumn<QString>("decoration");
-    QTest::newRow("plain") << QStringLiteral("%1");
-    QTest::newRow("trailing slash") << QStringLiteral("%1/");
-    QTest::newRow("several slashes") << QStringLiteral("%1///");
-    QTest::newRow("leading slash") << QStringLiteral("/%1/");
+    QTest::newRow("plain") << u"%1"_s;
+    QTest::newRow("trailing slash") << u"%1/"_s;
+    QTest::newRow("several slashes") << u"%1///"_s;
+    QTest::newRow("leading slash") << u"/%1/"_s;
 }
 
 void TestAPIManager::baseURLRule()
@@ -136,42 +137,40 @@ void TestAPIManager::baseURLRule()
     QFETCH(QString, decoration);
     APIManager::shared().setServerURL(decoration.arg(m_server->baseUrl()));
     m_server->route("POST", "/api/v1", TestHttpServer::json(200, R"({"status":"success","query":"x"})"));
-    QCOMPARE(search().sql, std::optional<QString>(QStringLiteral("x")));
+    QCOMPARE(search().sql, std::optional<QString>(u"x"_s));
     QCOMPARE(m_server->requests().constLast().path, QByteArray("/api/v1"));
 
     // A path in the base URL stays, with exactly one slash before api.
-    QCOMPARE(APIManager::endpointURL(QStringLiteral("https://h:8443/mirelo/"), QStringLiteral("/api/v1")),
-             QUrl(QStringLiteral("https://h:8443/mirelo/api/v1")));
+    QCOMPARE(APIManager::endpointURL(u"https://h:8443/mirelo/"_s, u"/api/v1"_s),
+             QUrl(u"https://h:8443/mirelo/api/v1"_s));
 }
 
 void TestAPIManager::earlyFailuresAreSynchronous()
 {
-    for (const QString& url : {QString(), QStringLiteral("localhost:8000"), QStringLiteral("ftp://example.com")}) {
+    for (const QString& url : {QString(), u"localhost:8000"_s, u"ftp://example.com"_s}) {
         APIManager::shared().setServerURL(url);
         SearchOutcome outcome;
-        APIManager::shared().searchWithPrompt(QStringLiteral("x"), [&](const std::optional<QString>& sql, const QString& e) {
+        APIManager::shared().searchWithPrompt(u"x"_s, [&](const std::optional<QString>& sql, const QString& e) {
             ++outcome.calls;
             outcome.sql = sql;
             outcome.error = e;
         });
         QCOMPARE(outcome.calls, 1);
-        QCOMPARE(outcome.error, QStringLiteral("Invalid server URL"));
+        QCOMPARE(outcome.error, u"Invalid server URL"_s);
         QVERIFY(!outcome.sql);
 
         bool called = false;
-        APIManager::shared().validateKey([&](bool ok, const QString& e) {
-            called = !ok && e == QLatin1String("Invalid server URL");
-        });
+        APIManager::shared().validateKey(
+            [&](bool ok, const QString& e) { called = !ok && e == u"Invalid server URL"_s; });
         QVERIFY(called);
     }
 
     // A prompt that JSON cannot carry is refused before anything is sent.
     APIManager::shared().setServerURL(m_server->baseUrl());
     QString error;
-    APIManager::shared().searchWithPrompt(QString(QChar(0xD800)), [&](const std::optional<QString>&, const QString& e) {
-        error = e;
-    });
-    QCOMPARE(error, QStringLiteral("Failed to encode request"));
+    APIManager::shared().searchWithPrompt(QString(QChar(0xD800)),
+                                          [&](const std::optional<QString>&, const QString& e) { error = e; });
+    QCOMPARE(error, u"Failed to encode request"_s);
     QCOMPARE(m_server->requests().size(), 0);
 }
 
@@ -186,37 +185,34 @@ void TestAPIManager::answers_data()
     const QByteArray longDetail = R"({"detail":")" + QByteArray(300, 'd') + "\"}";
     const QString accented = QString(250, QChar(0xE9)); // 250 code units, 500 UTF-8 bytes
 
-    QTest::newRow("success") << 200 << QByteArray(R"({"status":"success","query":"SELECT 1","x":1})")
-                             << QStringLiteral("SELECT 1") << QString();
-    QTest::newRow("success without query") << 200 << QByteArray(R"({"status":"success"})") << QString(QLatin1String(""))
-                                           << QString();
+    QTest::newRow("success") << 200 << QByteArray(R"({"status":"success","query":"SELECT 1","x":1})") << u"SELECT 1"_s
+                             << QString();
+    QTest::newRow("success without query")
+        << 200 << QByteArray(R"({"status":"success"})") << QString(u""_s) << QString();
     QTest::newRow("success under 500") << 500 << QByteArray(R"({"status":"success","query":"DELETE FROM t"})")
-                                       << QStringLiteral("DELETE FROM t") << QString();
-    QTest::newRow("error with type") << 400 << QByteArray(R"({"status":"error","error":"No table.","error_type":"schema"})")
-                                     << QString() << QStringLiteral("[schema] No table.");
+                                       << u"DELETE FROM t"_s << QString();
+    QTest::newRow("error with type") << 400
+                                     << QByteArray(R"({"status":"error","error":"No table.","error_type":"schema"})")
+                                     << QString() << u"[schema] No table."_s;
     QTest::newRow("error only") << 402 << QByteArray(R"({"error":"Out of credit."})") << QString()
-                                << QStringLiteral("Out of credit.");
+                                << u"Out of credit."_s;
     QTest::newRow("401") << 401 << QByteArray(R"({"status":"success","query":"x"})") << QString()
-                         << QStringLiteral("Invalid API key. Please log in again.");
-    QTest::newRow("429") << 429 << QByteArray() << QString() << QStringLiteral("Rate limit exceeded. Please try again later.");
-    QTest::newRow("204 empty") << 204 << QByteArray() << QString() << QStringLiteral("Empty response (HTTP 204)");
+                         << u"Invalid API key. Please log in again."_s;
+    QTest::newRow("429") << 429 << QByteArray() << QString() << u"Rate limit exceeded. Please try again later."_s;
+    QTest::newRow("204 empty") << 204 << QByteArray() << QString() << u"Empty response (HTTP 204)"_s;
     QTest::newRow("502 html") << 502 << html << QString()
-                              << QStringLiteral("HTTP 502 — non-JSON response: ") + QString::fromLatin1(html.left(200)) +
-                                     QStringLiteral("...");
+                              << u"HTTP 502 — non-JSON response: "_s + QString::fromLatin1(html.left(200)) + u"..."_s;
     QTest::newRow("bare string") << 200 << QByteArray("\"SELECT 1\"") << QString()
-                                 << QStringLiteral("HTTP 200 — non-JSON response: \"SELECT 1\"");
+                                 << u"HTTP 200 — non-JSON response: \"SELECT 1\""_s;
     QTest::newRow("not UTF-8") << 500 << QByteArray("\xff\xfe oops") << QString()
-                               << QStringLiteral("HTTP 500 — non-JSON response: (empty)");
+                               << u"HTTP 500 — non-JSON response: (empty)"_s;
     QTest::newRow("UTF-16 length") << 500 << accented.toUtf8() << QString()
-                                   << QStringLiteral("HTTP 500 — non-JSON response: ") + accented.left(200) +
-                                          QStringLiteral("...");
-    QTest::newRow("array") << 200 << QByteArray("[1,2]") << QString()
-                           << QStringLiteral("HTTP 200 — unexpected response format");
+                                   << u"HTTP 500 — non-JSON response: "_s + accented.left(200) + u"..."_s;
+    QTest::newRow("array") << 200 << QByteArray("[1,2]") << QString() << u"HTTP 200 — unexpected response format"_s;
     QTest::newRow("detail only") << 500 << QByteArray(R"({"detail":"boom"})") << QString()
-                                 << QStringLiteral("HTTP 500: {\"detail\":\"boom\"}");
+                                 << u"HTTP 500: {\"detail\":\"boom\"}"_s;
     QTest::newRow("detail clipped") << 500 << longDetail << QString()
-                                    << QStringLiteral("HTTP 500: ") + QString::fromLatin1(longDetail.left(300)) +
-                                           QStringLiteral("...");
+                                    << u"HTTP 500: "_s + QString::fromLatin1(longDetail.left(300)) + u"..."_s;
 }
 
 void TestAPIManager::answers()
@@ -239,19 +235,18 @@ void TestAPIManager::transportFailures()
     TestHttpServer::Response cut = TestHttpServer::json(200, R"({"status":"success","query":"SELECT 1"})");
     cut.dropAfterBodyBytes = 5;
     m_server->route("POST", "/api/v1", cut);
-    QCOMPARE(search().error, QStringLiteral("The network connection was lost."));
+    QCOMPARE(search().error, u"The network connection was lost."_s);
 
     // Nobody listening.
     QTcpServer probe;
     QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
     const quint16 closedPort = probe.serverPort();
     probe.close();
-    APIManager::shared().setServerURL(QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
-    QCOMPARE(search().error, QStringLiteral("Could not connect to the server."));
+    APIManager::shared().setServerURL(u"http://127.0.0.1:%1"_s.arg(closedPort));
+    QCOMPARE(search().error, u"Could not connect to the server."_s);
     bool done = false;
-    APIManager::shared().validateKey([&](bool ok, const QString& e) {
-        done = !ok && e == QLatin1String("Could not connect to the server.");
-    });
+    APIManager::shared().validateKey(
+        [&](bool ok, const QString& e) { done = !ok && e == u"Could not connect to the server."_s; });
     QTRY_VERIFY(done);
 }
 
@@ -262,32 +257,33 @@ void TestAPIManager::timeouts()
     m_server->route("POST", "/api/v1", slow);
 
     APIManager::shared().setTimeoutsForTesting(300, 10000); // idle fires
-    QCOMPARE(search().error, QStringLiteral("The request timed out."));
+    QCOMPARE(search().error, u"The request timed out."_s);
     APIManager::shared().setTimeoutsForTesting(10000, 300); // total fires
-    QCOMPARE(search().error, QStringLiteral("The request timed out."));
+    QCOMPARE(search().error, u"The request timed out."_s);
     APIManager::shared().setTimeoutsForTesting(10000, 10000);
-    QCOMPARE(search().sql, std::optional<QString>(QStringLiteral("late")));
+    QCOMPARE(search().sql, std::optional<QString>(u"late"_s));
 }
 
 void TestAPIManager::secondPromptCancelsFirst()
 {
     m_server->route("POST", "/api/v1", [](const TestHttpServer::Request& request) {
-        const QString prompt = QJsonDocument::fromJson(request.body).object().value(QStringLiteral("prompt")).toString();
-        TestHttpServer::Response r = TestHttpServer::json(200, R"({"status":"success","query":")" + prompt.toUtf8() + "\"}");
-        if (prompt == QLatin1String("first"))
+        const QString prompt = QJsonDocument::fromJson(request.body).object().value(u"prompt"_s).toString();
+        TestHttpServer::Response r =
+            TestHttpServer::json(200, R"({"status":"success","query":")" + prompt.toUtf8() + "\"}");
+        if (prompt == u"first"_s)
             r.delayMs = 400;
         return r;
     });
     QStringList delivered;
     const auto record = [&delivered](const std::optional<QString>& sql, const QString& error) {
-        delivered << sql.value_or(QStringLiteral("error: ") + error);
+        delivered << sql.value_or(u"error: "_s + error);
     };
-    APIManager::shared().searchWithPrompt(QStringLiteral("first"), record);
+    APIManager::shared().searchWithPrompt(u"first"_s, record);
     QVERIFY(m_server->waitForRequests(1));
-    APIManager::shared().searchWithPrompt(QStringLiteral("second"), record);
-    QTRY_COMPARE(delivered, QStringList({QStringLiteral("second")}));
+    APIManager::shared().searchWithPrompt(u"second"_s, record);
+    QTRY_COMPARE(delivered, QStringList({u"second"_s}));
     QTest::qWait(700);
-    QCOMPARE(delivered, QStringList({QStringLiteral("second")}));
+    QCOMPARE(delivered, QStringList({u"second"_s}));
 }
 
 void TestAPIManager::cancelAfterAnswerArrived()
@@ -297,9 +293,8 @@ void TestAPIManager::cancelAfterAnswerArrived()
     m_server->route("POST", "/api/v1", answer);
     for (const bool cancel : {false, true}) {
         int calls = 0;
-        APIManager::shared().searchWithPrompt(QStringLiteral("x"), [&calls](const std::optional<QString>&, const QString&) {
-            ++calls;
-        });
+        APIManager::shared().searchWithPrompt(u"x"_s,
+                                              [&calls](const std::optional<QString>&, const QString&) { ++calls; });
         QVERIFY(m_server->waitForRequests(cancel ? 2 : 1));
         // The server answers on its own thread while this one is blocked, so the answer is
         // queued here before the cancel.

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 // Stands in for the desktop's settings portal on a private session bus.
 class FakePortal : public QObject
 {
@@ -25,7 +27,7 @@ public:
 public Q_SLOTS:
     QDBusVariant Read(const QString& group, const QString& key)
     {
-        if (group == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme"))
+        if (group == u"org.freedesktop.appearance"_s && key == u"color-scheme"_s)
             return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme.load())));
         return QDBusVariant(QVariant(QString()));
     }
@@ -56,8 +58,7 @@ void TestTheme::initTestCase()
 {
     // A private session bus with a settings portal that prefers dark; it must exist before
     // the theme manager first asks the desktop.
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                 QStringLiteral("--print-address=1")});
+    m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
     QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is needed for this test");
     QVERIFY(m_bus.waitForReadyRead(5000));
     m_busAddress = QString::fromUtf8(m_bus.readLine()).trimmed();
@@ -66,16 +67,15 @@ void TestTheme::initTestCase()
     m_portalThread.start();
     m_portal = new FakePortal;
     m_portal->moveToThread(&m_portalThread);
-    QDBusConnection portalBus = QDBusConnection::connectToBus(m_busAddress, QStringLiteral("portal"));
+    QDBusConnection portalBus = QDBusConnection::connectToBus(m_busAddress, u"portal"_s);
     QVERIFY(portalBus.isConnected());
-    QVERIFY(portalBus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), m_portal,
-                                     QDBusConnection::ExportAllSlots));
-    QVERIFY(portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+    QVERIFY(portalBus.registerObject(u"/org/freedesktop/portal/desktop"_s, m_portal, QDBusConnection::ExportAllSlots));
+    QVERIFY(portalBus.registerService(u"org.freedesktop.portal.Desktop"_s));
 }
 
 void TestTheme::cleanupTestCase()
 {
-    QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
+    QDBusConnection::disconnectFromBus(u"portal"_s);
     m_portalThread.quit();
     m_portalThread.wait();
     delete m_portal;
@@ -86,12 +86,10 @@ void TestTheme::cleanupTestCase()
 void TestTheme::announceScheme(uint scheme)
 {
     m_portal->scheme = scheme;
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
-                                                     QStringLiteral("org.freedesktop.portal.Settings"),
-                                                     QStringLiteral("SettingChanged"));
-    signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
-           << QVariant::fromValue(QDBusVariant(scheme));
-    QVERIFY(QDBusConnection(QStringLiteral("portal")).send(signal));
+    QDBusMessage signal = QDBusMessage::createSignal(u"/org/freedesktop/portal/desktop"_s,
+                                                     u"org.freedesktop.portal.Settings"_s, u"SettingChanged"_s);
+    signal << u"org.freedesktop.appearance"_s << u"color-scheme"_s << QVariant::fromValue(QDBusVariant(scheme));
+    QVERIFY(QDBusConnection(u"portal"_s).send(signal));
 }
 
 void TestTheme::palette()
@@ -125,7 +123,7 @@ void TestTheme::fonts()
     // Design points render at that many logical pixels.
     QCOMPARE(qRound(QFontInfo(MRTheme::uiFont(20)).pixelSize() * 1.0), 20);
     QVERIFY(QFontInfo(MRTheme::serifDisplayFont(24)).styleHint() == QFont::Serif ||
-            QFontInfo(MRTheme::serifDisplayFont(24)).family().contains(QLatin1String("Serif")));
+            QFontInfo(MRTheme::serifDisplayFont(24)).family().contains(u"Serif"_s));
 }
 
 void TestTheme::modes()
@@ -133,17 +131,16 @@ void TestTheme::modes()
     ThemeManager& theme = ThemeManager::shared();
     QSignalSpy changed(&theme, &ThemeManager::themeDidChange);
     QCOMPARE(theme.mode(), 0);
-    QCOMPARE(theme.label(), QStringLiteral("System"));
-    QCOMPARE(theme.symbolName(), QStringLiteral("circle.lefthalf.filled"));
+    QCOMPARE(theme.label(), u"System"_s);
+    QCOMPARE(theme.symbolName(), u"circle.lefthalf.filled"_s);
 
     const QList<int> expected = {1, 2, 0};
-    const QStringList labels = {QStringLiteral("Light"), QStringLiteral("Dark"), QStringLiteral("System")};
-    const QStringList symbols = {QStringLiteral("sun.max"), QStringLiteral("moon.stars"),
-                                 QStringLiteral("circle.lefthalf.filled")};
+    const QStringList labels = {u"Light"_s, u"Dark"_s, u"System"_s};
+    const QStringList symbols = {u"sun.max"_s, u"moon.stars"_s, u"circle.lefthalf.filled"_s};
     for (int i = 0; i < 3; ++i) {
         theme.cycle();
         QCOMPARE(theme.mode(), expected[i]);
-        QCOMPARE(QSettings().value(QStringLiteral("MRThemeMode")).toInt(), expected[i]);
+        QCOMPARE(QSettings().value(u"MRThemeMode"_s).toInt(), expected[i]);
         QCOMPARE(theme.label(), labels[i]);
         QCOMPARE(theme.symbolName(), symbols[i]);
     }
@@ -162,15 +159,15 @@ void TestTheme::modes()
 
     // An out-of-range value stays stored, behaves as System, and cycles by the remainder.
     theme.setMode(5);
-    QCOMPARE(QSettings().value(QStringLiteral("MRThemeMode")).toInt(), 5);
-    QCOMPARE(theme.label(), QStringLiteral("System"));
-    QCOMPARE(theme.symbolName(), QStringLiteral("circle.lefthalf.filled"));
+    QCOMPARE(QSettings().value(u"MRThemeMode"_s).toInt(), 5);
+    QCOMPARE(theme.label(), u"System"_s);
+    QCOMPARE(theme.symbolName(), u"circle.lefthalf.filled"_s);
     theme.cycle();
     QCOMPARE(theme.mode(), 0);
     theme.setMode(-2);
     theme.cycle();
     QCOMPARE(theme.mode(), -1);
-    QCOMPARE(theme.label(), QStringLiteral("System"));
+    QCOMPARE(theme.label(), u"System"_s);
 }
 
 void TestTheme::systemFollowsDesktop()
@@ -195,15 +192,14 @@ void TestTheme::systemFollowsDesktop()
     QTest::qWait(200);
     QVERIFY(changed.isEmpty());
     QVERIFY(theme.isDark());
-    QCOMPARE(DesktopColorScheme::fromPortalValue(QVariant(QStringLiteral("dark"))),
-             DesktopColorScheme::Preference::None);
+    QCOMPARE(DesktopColorScheme::fromPortalValue(QVariant(u"dark"_s)), DesktopColorScheme::Preference::None);
 }
 
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    QGuiApplication::setOrganizationName(QStringLiteral("Mirelo"));
-    QGuiApplication::setApplicationName(QStringLiteral("Mirelo"));
+    QGuiApplication::setOrganizationName(u"Mirelo"_s);
+    QGuiApplication::setApplicationName(u"Mirelo"_s);
     TestTheme test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -10,6 +10,8 @@
 #include <QSettings>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QByteArray readAll(const QString& path)
@@ -30,7 +32,7 @@ QByteArray numberedHistory(int n)
 {
     QJsonArray array;
     for (int i = 0; i < n; ++i)
-        array.append(QueryRecord{QStringLiteral("p%1").arg(i), QStringLiteral("s%1").arg(i), 1000.0 + i}.toDictionary());
+        array.append(QueryRecord{u"p%1"_s.arg(i), u"s%1"_s.arg(i), 1000.0 + i}.toDictionary());
     return QJsonDocument(array).toJson();
 }
 
@@ -56,17 +58,17 @@ private Q_SLOTS:
     void clearAllWritesEmptyArray();
 
 private:
-    QString path() const { return AppPaths::appSupportDir() + QStringLiteral("/query_history.json"); }
+    QString path() const { return AppPaths::appSupportDir() + u"/query_history.json"_s; }
 };
 
 void TestQueryStores::settings()
 {
     QuerySettings& settings = QuerySettings::shared();
     const QJsonObject fresh = settings.requestParameters();
-    QCOMPARE(fresh, QJsonObject({{QStringLiteral("allow_destructive"), false},
-                                 {QStringLiteral("self_correction"), true},
-                                 {QStringLiteral("data_isolation"), false},
-                                 {QStringLiteral("singular_results"), false}}));
+    QCOMPARE(fresh, QJsonObject({{u"allow_destructive"_s, false},
+                                 {u"self_correction"_s, true},
+                                 {u"data_isolation"_s, false},
+                                 {u"singular_results"_s, false}}));
     // Defaults are never written.
     QVERIFY(QSettings().allKeys().isEmpty());
 
@@ -75,34 +77,34 @@ void TestQueryStores::settings()
     settings.setDataIsolation(true);
     settings.setSingularResults(true);
     QSettings stored;
-    QCOMPARE(stored.value(QStringLiteral("qs.allow_destructive")).toBool(), true);
-    QCOMPARE(stored.value(QStringLiteral("qs.self_correction")).toBool(), false);
-    QCOMPARE(stored.value(QStringLiteral("qs.data_isolation")).toBool(), true);
-    QCOMPARE(stored.value(QStringLiteral("qs.singular_results")).toBool(), true);
-    QCOMPARE(settings.requestParameters().value(QStringLiteral("self_correction")), QJsonValue(false));
-    QCOMPARE(settings.requestParameters().value(QStringLiteral("singular_results")), QJsonValue(true));
+    QCOMPARE(stored.value(u"qs.allow_destructive"_s).toBool(), true);
+    QCOMPARE(stored.value(u"qs.self_correction"_s).toBool(), false);
+    QCOMPARE(stored.value(u"qs.data_isolation"_s).toBool(), true);
+    QCOMPARE(stored.value(u"qs.singular_results"_s).toBool(), true);
+    QCOMPARE(settings.requestParameters().value(u"self_correction"_s), QJsonValue(false));
+    QCOMPARE(settings.requestParameters().value(u"singular_results"_s), QJsonValue(true));
 }
 
 void TestQueryStores::repeatsFoldIntoNewest()
 {
     QFile::remove(path());
     QueryHistory history(path());
-    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT count(*) FROM users"), 10});
-    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT count(*) FROM users"), 20});
+    history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 10});
+    history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 20});
     QCOMPARE(history.count(), 1);
     QCOMPARE(history.records().constFirst().timestamp, 20.0);
 
     // A different answer, or a case change, is a new entry in front.
-    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT COUNT(*) FROM users"), 30});
+    history.addRecord({u"count users"_s, u"SELECT COUNT(*) FROM users"_s, 30});
     QCOMPARE(history.count(), 2);
-    QCOMPARE(history.records().constFirst().sql, QStringLiteral("SELECT COUNT(*) FROM users"));
+    QCOMPARE(history.records().constFirst().sql, u"SELECT COUNT(*) FROM users"_s);
 
     // Only the newest is compared: an older repeat is added again.
-    history.addRecord({QStringLiteral("count users"), QStringLiteral("SELECT count(*) FROM users"), 40});
+    history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 40});
     QCOMPARE(history.count(), 3);
 
     // What is on disk reads back the same, fractions included.
-    history.addRecord(QueryRecord::make(QStringLiteral("é “quoted”"), QStringLiteral("SELECT 'ü'")));
+    history.addRecord(QueryRecord::make(u"é “quoted”"_s, u"SELECT 'ü'"_s));
     QVERIFY(qAbs(history.records().constFirst().timestamp - now()) < 5);
     QCOMPARE(QueryHistory(path()).records(), history.records());
     const QByteArray bytes = readAll(path());
@@ -114,10 +116,10 @@ void TestQueryStores::limitByAdditions()
     QFile::remove(path());
     QueryHistory history(path());
     for (int i = 0; i < 105; ++i)
-        history.addRecord({QStringLiteral("p%1").arg(i), QStringLiteral("s"), double(i)});
+        history.addRecord({u"p%1"_s.arg(i), u"s"_s, double(i)});
     QCOMPARE(history.count(), 100);
-    QCOMPARE(history.records().constFirst().prompt, QStringLiteral("p104"));
-    QCOMPARE(history.records().constLast().prompt, QStringLiteral("p5"));
+    QCOMPARE(history.records().constFirst().prompt, u"p104"_s);
+    QCOMPARE(history.records().constLast().prompt, u"p5"_s);
     QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 100);
 }
 
@@ -126,10 +128,10 @@ void TestQueryStores::longFileKeepsItsLength()
     writeAll(path(), numberedHistory(150));
     QueryHistory history(path());
     QCOMPARE(history.count(), 150);
-    history.addRecord({QStringLiteral("new"), QStringLiteral("SELECT 1"), 5});
+    history.addRecord({u"new"_s, u"SELECT 1"_s, 5});
     QCOMPARE(history.count(), 150);
-    QCOMPARE(history.records().constFirst().prompt, QStringLiteral("new"));
-    QCOMPARE(history.records().constLast().prompt, QStringLiteral("p148"));
+    QCOMPARE(history.records().constFirst().prompt, u"new"_s);
+    QCOMPARE(history.records().constLast().prompt, u"p148"_s);
     QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 150);
 }
 
@@ -148,7 +150,7 @@ void TestQueryStores::malformedFiles()
     writeAll(path(), content);
     QueryHistory history(path());
     QCOMPARE(history.count(), 0);
-    history.addRecord({QStringLiteral("p"), QStringLiteral("s"), 1});
+    history.addRecord({u"p"_s, u"s"_s, 1});
     QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 1);
 }
 
@@ -162,7 +164,7 @@ void TestQueryStores::elementReading()
         {"prompt": 7, "timestamp": "soon"}
     ])");
     QCOMPARE(records.size(), 4);
-    QCOMPARE(records[0], (QueryRecord{QStringLiteral("a"), QStringLiteral("s"), 1700000000.25}));
+    QCOMPARE(records[0], (QueryRecord{u"a"_s, u"s"_s, 1700000000.25}));
     QCOMPARE(records[1].sql, QString());
     QVERIFY(qAbs(records[1].timestamp - now()) < 5); // a missing time reads as now
     QCOMPARE(records[2].prompt, QString());
@@ -185,8 +187,8 @@ void TestQueryStores::clearAllWritesEmptyArray()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Mirelo"));
-    QCoreApplication::setApplicationName(QStringLiteral("Mirelo"));
+    QCoreApplication::setOrganizationName(u"Mirelo"_s);
+    QCoreApplication::setApplicationName(u"Mirelo"_s);
     TestQueryStores test;
     return QTest::qExec(&test, argc, argv);
 }
