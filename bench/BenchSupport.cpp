@@ -1,7 +1,6 @@
 #include "BenchSupport.h"
 
 #include <QFile>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -70,14 +69,14 @@ std::vector<std::string> peerCommand(const Server& server)
         if (psql.empty())
             psql = QFile::exists(QStringLiteral("/usr/lib/postgresql/15/bin/psql")) ? "/usr/lib/postgresql/15/bin/psql"
                                                                                     : "psql";
-        return {psql, "-X", "-h", env(p + "HOST"), "-p", env(p + "PORT"), "-U", env(p + "USER"),
-                "-d", env(p + "DATABASE")};
+        return {
+            psql, "-X", "-h", env(p + "HOST"), "-p", env(p + "PORT"), "-U", env(p + "USER"), "-d", env(p + "DATABASE")};
     }
     std::string mariadb = env("MIRELO_BENCH_MARIADB");
     if (mariadb.empty())
         mariadb = "mariadb";
-    return {mariadb, "--no-defaults", "-h", env(p + "HOST"), "-P", env(p + "PORT"), "-u", env(p + "USER"),
-            "-D", env(p + "DATABASE")};
+    return {mariadb, "--no-defaults", "-h", env(p + "HOST"),    "-P", env(p + "PORT"),
+            "-u",    env(p + "USER"), "-D", env(p + "DATABASE")};
 }
 
 std::vector<std::string> peerEnvironment(const Server& server)

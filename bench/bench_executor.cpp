@@ -12,7 +12,6 @@
 #include "db/DatabaseExecutor.h"
 
 #include <QCoreApplication>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>

@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -41,17 +40,16 @@ int runChild(const std::string& path)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     int status = 0;
-    DatabaseExecutor::shared().executeQuery(QString::fromStdString(kQuery), connectionFor(kServer), &app,
-                                            [&](const QueryResultPtr& result, const QString& error) {
-                                                const QString failure =
-                                                    result ? ResultExport::writeCSV(*result, QString::fromStdString(path))
-                                                           : error;
-                                                if (!failure.isEmpty()) {
-                                                    std::fprintf(stderr, "%s\n", qPrintable(failure));
-                                                    status = 1;
-                                                }
-                                                app.quit();
-                                            });
+    DatabaseExecutor::shared().executeQuery(
+        QString::fromStdString(kQuery), connectionFor(kServer), &app,
+        [&](const QueryResultPtr& result, const QString& error) {
+            const QString failure = result ? ResultExport::writeCSV(*result, QString::fromStdString(path)) : error;
+            if (!failure.isEmpty()) {
+                std::fprintf(stderr, "%s\n", qPrintable(failure));
+                status = 1;
+            }
+            app.quit();
+        });
     app.exec();
     return status;
 }

@@ -25,7 +25,7 @@ QueryResultPtr makeResult()
         result->columnNames.append(QStringLiteral("column_%1").arg(c));
     result->rows.reserve(kRows);
     for (int r = 0; r < kRows; ++r) {
-        SqlRow row;
+        SQLRow row;
         row.reserve(kColumns);
         for (int c = 0; c < kColumns; ++c) {
             switch (c % 5) {
@@ -39,7 +39,7 @@ QueryResultPtr makeResult()
                 row.append(QString::number(r * 1.25 + c, 'f', 2));
                 break;
             case 3:
-                row.append(r % 7 == 0 ? SqlValue() : SqlValue(QStringLiteral("2024-03-%1").arg(1 + r % 28)));
+                row.append(r % 7 == 0 ? SQLValue() : SQLValue(QStringLiteral("2024-03-%1").arg(1 + r % 28)));
                 break;
             default:
                 row.append(QStringLiteral("note, with \"quotes\" %1").arg(r));

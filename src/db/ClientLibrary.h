@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QMutex>
 #include <QStringList>
-
 #include <dlfcn.h>
 #include <memory>
 #include <optional>

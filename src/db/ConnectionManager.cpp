@@ -1,8 +1,8 @@
-#include "ConnectionManager.h"
+#include "db/ConnectionManager.h"
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
-#include "server/KeychainHelper.h"
+#include "stores/KeychainHelper.h"
 
 #include <QFile>
 #include <QJsonArray>

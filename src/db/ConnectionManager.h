@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QString>
-
 #include <optional>
 
 // The saved connections, in the order they were added, and the active one's id, kept in

@@ -1,8 +1,7 @@
-#include "DatabaseConnection.h"
+#include "db/DatabaseConnection.h"
 
 #include <QStringDecoder>
 #include <QUuid>
-
 #include <cmath>
 
 namespace {

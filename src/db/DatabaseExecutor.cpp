@@ -1,11 +1,10 @@
-#include "DatabaseExecutor.h"
+#include "db/DatabaseExecutor.h"
 
 #include "db/MySQLClient.h"
 #include "db/PostgreSQLClient.h"
 
 #include <QFile>
 #include <QMutex>
-
 #include <cstdlib>
 
 namespace {

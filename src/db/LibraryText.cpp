@@ -1,7 +1,6 @@
-#include "LibraryText.h"
+#include "db/LibraryText.h"
 
 #include <QByteArrayView>
-
 #include <cstring>
 
 namespace LibraryText {

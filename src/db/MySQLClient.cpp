@@ -1,4 +1,4 @@
-#include "MySQLClient.h"
+#include "db/MySQLClient.h"
 
 #include "db/ClientLibrary.h"
 #include "db/LibraryText.h"
@@ -210,7 +210,7 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
         if (result->rows.size() >= QueryResult::kMaxKeptRows)
             continue;
         const unsigned long* lengths = my.fetchLengths ? my.fetchLengths(rows) : nullptr;
-        SqlRow values;
+        SQLRow values;
         values.reserve(fields);
         for (unsigned int column = 0; column < fields; ++column) {
             if (!row[column])

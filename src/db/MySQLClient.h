@@ -4,7 +4,6 @@
 #include "db/QueryResult.h"
 
 #include <QStringList>
-
 #include <optional>
 
 // Statements against MySQL or MariaDB through libmysqlclient or libmariadb, whichever is

@@ -1,4 +1,4 @@
-#include "PostgreSQLClient.h"
+#include "db/PostgreSQLClient.h"
 
 #include "db/ClientLibrary.h"
 #include "db/LibraryText.h"
@@ -108,7 +108,7 @@ public:
         const int fields = m_pq.nfields(result);
         for (int row = 0; row < rows; ++row) {
             if (m_result->rows.size() < QueryResult::kMaxKeptRows) {
-                SqlRow values;
+                SQLRow values;
                 values.reserve(fields);
                 for (int column = 0; column < fields; ++column) {
                     if (m_pq.getisnull(result, row, column))

@@ -4,7 +4,6 @@
 #include "db/QueryResult.h"
 
 #include <QStringList>
-
 #include <optional>
 
 // Statements against PostgreSQL through libpq, loaded at run time. Each statement opens a

@@ -1,4 +1,4 @@
-#include "QueryResult.h"
+#include "db/QueryResult.h"
 
 namespace {
 

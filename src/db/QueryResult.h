@@ -3,14 +3,13 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 #include <optional>
 
 // One cell of a result: a text, or std::nullopt for a database NULL. The null marker is
 // never a string, so it cannot be confused with "NULL" or with "".
-using SqlValue = std::optional<QString>;
-using SqlRow = QList<SqlValue>;
+using SQLValue = std::optional<QString>;
+using SQLRow = QList<SQLValue>;
 
 // The outcome of one successful statement.
 struct QueryResult
@@ -19,7 +18,7 @@ struct QueryResult
     static constexpr qsizetype kMaxKeptRows = 10000;
 
     QStringList columnNames;  // empty for a statement that returns no rows
-    QList<SqlRow> rows;       // the kept rows, in server order
+    QList<SQLRow> rows;       // the kept rows, in server order
     quint64 rowCount = 0;     // rows the server returned, possibly more than were kept
     double executionTime = 0; // seconds
     QString statusMessage;    // the one-line summary shown to the user

@@ -1,8 +1,7 @@
-#include "AppPaths.h"
+#include "platform/AppPaths.h"
 
 #include <QDir>
 #include <QStandardPaths>
-
 #include <sys/stat.h>
 
 namespace AppPaths {

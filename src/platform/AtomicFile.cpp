@@ -1,8 +1,7 @@
-#include "AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -29,8 +28,8 @@ mode_t currentUmask()
 QString write(const QString& path, const QByteArray& data, std::optional<int> mode)
 {
     const QFileInfo info(path);
-    QByteArray tmpl = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                        QStringLiteral(".XXXXXX"));
+    QByteArray tmpl =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     // mkstemp creates the file with mode 0600, never wider.
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0)

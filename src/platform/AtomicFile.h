@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Replaces a file's whole content so that readers see either the old or the new bytes.

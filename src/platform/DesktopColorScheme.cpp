@@ -1,4 +1,4 @@
-#include "DesktopColorScheme.h"
+#include "platform/DesktopColorScheme.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "LegacySecretStore.h"
+#include "platform/LegacySecretStore.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "APIManager.h"
+#include "server/APIManager.h"
 
-#include "workspace/QuerySettings.h"
+#include "stores/QuerySettings.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,8 +67,7 @@ QUrl APIManager::endpointURL(const QString& serverURL, const QString& path)
         --end;
     const QUrl url(serverURL.mid(begin, end - begin) + path, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty())
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         return {};
     return url;
 }
@@ -141,9 +140,8 @@ QNetworkReply* APIManager::send(const QNetworkRequest& request, const QByteArray
         // Qt also reports HTTP statuses such as 400 or 500 as errors; those are answers.
         // Network and proxy errors (below 200) and a broken protocol mean the transfer
         // itself failed, even when headers had already arrived.
-        const bool transferFailed =
-            error != QNetworkReply::NoError &&
-            (!status.isValid() || error < 200 || error == QNetworkReply::ProtocolFailure);
+        const bool transferFailed = error != QNetworkReply::NoError &&
+                                    (!status.isValid() || error < 200 || error == QNetworkReply::ProtocolFailure);
         if (reply->property(kTimedOutProperty).toBool())
             outcome.transportError = transportErrorText(QNetworkReply::TimeoutError);
         else if (transferFailed)

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
-
 #include <functional>
 #include <optional>
 
@@ -62,7 +61,7 @@ private:
 
     struct Outcome
     {
-        int status = 0;        // 0 when no HTTP answer arrived
+        int status = 0; // 0 when no HTTP answer arrived
         QByteArray body;
         QString transportError; // set when the transfer itself failed
         bool cancelled = false;

@@ -1,6 +1,6 @@
-#include "MRAccessible.h"
+#include "ui/MRAccessible.h"
 
-#include "MRAccessibleElement.h"
+#include "ui/MRAccessibleElement.h"
 
 #include <QWidget>
 

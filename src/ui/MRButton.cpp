@@ -1,7 +1,7 @@
-#include "MRButton.h"
+#include "ui/MRButton.h"
 
-#include "MRFocusRing.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRFocusRing.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QFocusEvent>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "MRIcon.h"
-#include "MRInteractiveWidget.h"
-#include "MRStyledText.h"
-#include "MRTheme.h"
+#include "ui/MRIcon.h"
+#include "ui/MRInteractiveWidget.h"
+#include "ui/MRStyledText.h"
+#include "ui/MRTheme.h"
 
 #include <QAbstractButton>
 

@@ -1,7 +1,7 @@
-#include "MRCardView.h"
+#include "ui/MRCardView.h"
 
-#include "MRTheme.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QPainter>

@@ -1,3 +1,3 @@
-#include "MRClickRow.h"
+#include "ui/MRClickRow.h"
 
 MRClickRow::MRClickRow(QWidget* parent) : MRRowView(parent) {}

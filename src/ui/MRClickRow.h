@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MRRowView.h"
+#include "ui/MRRowView.h"
 
 // A clickable container: whatever it holds, a click anywhere on it is the row's click.
 class MRClickRow : public MRRowView

@@ -1,3 +1,3 @@
-#include "MRContentFlipped.h"
+#include "ui/MRContentFlipped.h"
 
 MRContentFlipped::MRContentFlipped(QWidget* parent) : QWidget(parent) {}

@@ -1,7 +1,7 @@
-#include "MRContentRootView.h"
+#include "ui/MRContentRootView.h"
 
-#include "MRTheme.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QPaintEvent>

@@ -1,7 +1,7 @@
-#include "MRDotGridView.h"
+#include "ui/MRDotGridView.h"
 
-#include "MRTheme.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QPaintEvent>

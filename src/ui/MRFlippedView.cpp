@@ -1,3 +1,3 @@
-#include "MRFlippedView.h"
+#include "ui/MRFlippedView.h"
 
 MRFlippedView::MRFlippedView(QWidget* parent) : QWidget(parent) {}

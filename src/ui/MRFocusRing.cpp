@@ -1,6 +1,6 @@
-#include "MRFocusRing.h"
+#include "ui/MRFocusRing.h"
 
-#include "MRWidgetTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QFocusEvent>
 #include <QPainter>

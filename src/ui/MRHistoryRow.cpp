@@ -1,7 +1,7 @@
-#include "MRHistoryRow.h"
+#include "ui/MRHistoryRow.h"
 
-#include "MRWidgetTheme.h"
-#include "workspace/MRSQLLineView.h"
+#include "ui/MRSQLLineView.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -13,8 +13,8 @@ constexpr int kHeight = 62;
 constexpr qreal kInset = 14;
 constexpr qreal kPromptTop = 12;
 constexpr qreal kPromptToTime = 10;
-constexpr qreal kPromptToSql = 5;
-constexpr qreal kSqlFontSize = 11.5;
+constexpr qreal kPromptToSQL = 5;
+constexpr qreal kSQLFontSize = 11.5;
 
 QFont promptFont()
 {
@@ -35,8 +35,8 @@ MRHistoryRow::MRHistoryRow(const QString& prompt, const QString& sql, const QStr
     setFixedHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setRowAccessibilityLabel(m_prompt);
-    m_sqlLine->setFontSize(kSqlFontSize);
-    m_sqlLine->setSql(sql);
+    m_sqlLine->setFontSize(kSQLFontSize);
+    m_sqlLine->setSQL(sql);
 }
 
 QRectF MRHistoryRow::promptRect() const
@@ -63,7 +63,7 @@ QSize MRHistoryRow::minimumSizeHint() const
 void MRHistoryRow::resizeEvent(QResizeEvent* event)
 {
     const QRectF prompt = promptRect();
-    const int top = qCeil(prompt.bottom() + kPromptToSql);
+    const int top = qCeil(prompt.bottom() + kPromptToSQL);
     const int lineHeight = m_sqlLine->sizeHint().height();
     m_sqlLine->setGeometry(int(kInset), top, qMax(0, width() - int(2 * kInset)), lineHeight);
     MRRowView::resizeEvent(event);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MRRowView.h"
+#include "ui/MRRowView.h"
 
 class MRSQLLineView;
 

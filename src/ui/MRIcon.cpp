@@ -1,6 +1,6 @@
-#include "MRIcon.h"
+#include "ui/MRIcon.h"
 
-#include "MRIconCatalogue.h"
+#include "ui/MRIconCatalogue.h"
 
 #include <QPainter>
 #include <QtMath>

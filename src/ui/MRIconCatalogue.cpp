@@ -1,4 +1,4 @@
-#include "MRIconCatalogue.h"
+#include "ui/MRIconCatalogue.h"
 
 #include <QHash>
 #include <QPainter>

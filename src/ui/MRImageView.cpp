@@ -1,6 +1,6 @@
-#include "MRImageView.h"
+#include "ui/MRImageView.h"
 
-#include "MRWidgetTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QPainter>

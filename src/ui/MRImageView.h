@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MRIcon.h"
-#include "MRTheme.h"
+#include "ui/MRIcon.h"
+#include "ui/MRTheme.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MRFocusRing.h"
+#include "ui/MRFocusRing.h"
 
 #include <QEnterEvent>
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "MRLabel.h"
+#include "ui/MRLabel.h"
 
-#include "MRWidgetTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MRTheme.h"
+#include "ui/MRTheme.h"
 
 #include <QLabel>
 

@@ -1,7 +1,7 @@
-#include "MRPanel.h"
+#include "ui/MRPanel.h"
 
-#include "MRTheme.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QGraphicsDropShadowEffect>

@@ -1,9 +1,9 @@
-#include "MRPill.h"
+#include "ui/MRPill.h"
 
-#include "MRAccessible.h"
-#include "MRFocusRing.h"
-#include "MRTheme.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRAccessible.h"
+#include "ui/MRFocusRing.h"
+#include "ui/MRTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QEvent>
 #include <QFocusEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MRAccessibleElement.h"
-#include "MRInteractiveWidget.h"
+#include "ui/MRAccessibleElement.h"
+#include "ui/MRInteractiveWidget.h"
 
 #include <QRectF>
 #include <QStringList>

@@ -1,8 +1,8 @@
-#include "MRRowView.h"
+#include "ui/MRRowView.h"
 
-#include "MRAccessible.h"
-#include "MRFocusRing.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRAccessible.h"
+#include "ui/MRFocusRing.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QChildEvent>
 #include <QKeyEvent>

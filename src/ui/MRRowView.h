@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MRAccessibleElement.h"
-#include "MRInteractiveWidget.h"
-#include "MRTheme.h"
+#include "ui/MRAccessibleElement.h"
+#include "ui/MRInteractiveWidget.h"
+#include "ui/MRTheme.h"
 
 #include <QWidget>
 #include <functional>

@@ -1,8 +1,8 @@
-#include "MRSettingChip.h"
+#include "ui/MRSettingChip.h"
 
-#include "MRAccessible.h"
-#include "MRStyleKit.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRAccessible.h"
+#include "ui/MRStyleKit.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QAccessible>
 #include <QEvent>

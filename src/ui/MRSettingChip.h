@@ -1,9 +1,9 @@
 #pragma once
 
-#include "MRAccessibleElement.h"
-#include "MRIcon.h"
-#include "MRInteractiveWidget.h"
-#include "MRTheme.h"
+#include "ui/MRAccessibleElement.h"
+#include "ui/MRIcon.h"
+#include "ui/MRInteractiveWidget.h"
+#include "ui/MRTheme.h"
 
 #include <QWidget>
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MRIcon.h"
-#include "MRRowView.h"
+#include "ui/MRIcon.h"
+#include "ui/MRRowView.h"
 
 #include <optional>
 

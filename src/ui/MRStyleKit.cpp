@@ -1,10 +1,10 @@
-#include "MRStyleKit.h"
+#include "ui/MRStyleKit.h"
 
-#include "MRButton.h"
-#include "MRCardView.h"
-#include "MRImageView.h"
-#include "MRLabel.h"
 #include "db/ConnectionManager.h"
+#include "ui/MRButton.h"
+#include "ui/MRCardView.h"
+#include "ui/MRImageView.h"
+#include "ui/MRLabel.h"
 
 #include <QMenu>
 #include <QtMath>

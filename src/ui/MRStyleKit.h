@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MRIcon.h"
-#include "MRStyledText.h"
-#include "MRTheme.h"
+#include "ui/MRIcon.h"
+#include "ui/MRStyledText.h"
+#include "ui/MRTheme.h"
 
 #include <QString>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "MRSuggestionRow.h"
+#include "ui/MRSuggestionRow.h"
 
-#include "MRStyleKit.h"
-#include "MRWidgetTheme.h"
+#include "ui/MRStyleKit.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MRIcon.h"
-#include "MRRowView.h"
+#include "ui/MRIcon.h"
+#include "ui/MRRowView.h"
 
 // A large clickable row for a suggested prompt: an icon on a small tile, then the title.
 class MRSuggestionRow : public MRRowView

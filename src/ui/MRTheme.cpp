@@ -1,4 +1,4 @@
-#include "MRTheme.h"
+#include "ui/MRTheme.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -60,28 +60,96 @@ QFont sized(QFont font, qreal size, int weight)
 
 } // namespace
 
-MRColor MRTheme::windowBackground() { return pair(0xFBFAF8, 0x1A1917); }
-MRColor MRTheme::sidebarBackground() { return pair(0xF4F3EF, 0x211F1C); }
-MRColor MRTheme::elevatedBackground() { return pair(0xFFFFFF, 0x272521); }
-MRColor MRTheme::inputBackground() { return pair(0xFFFFFF, 0x2B2925); }
-MRColor MRTheme::hairline() { return pair(0x000000, 0.10, 0xFFFFFF, 0.11); }
-MRColor MRTheme::rowHover() { return pair(0x000000, 0.045, 0xFFFFFF, 0.055); }
-MRColor MRTheme::rowSelected() { return pair(0x000000, 0.075, 0xFFFFFF, 0.09); }
-MRColor MRTheme::textPrimary() { return pair(0x20201D, 0xF4F2EC); }
-MRColor MRTheme::textSecondary() { return pair(0x6B6862, 0xA8A39A); }
-MRColor MRTheme::textTertiary() { return pair(0x9C988F, 0x6E6A62); }
-MRColor MRTheme::accent() { return pair(0xCB6A4B, 0xD97757); }
-MRColor MRTheme::accentPressed() { return pair(0xB45836, 0xC2674A); }
-MRColor MRTheme::accentSoft() { return pair(0xE3A488, 0xC0744F); }
-MRColor MRTheme::onAccent() { return pair(0xFFFFFF, 0xFFFFFF); }
-MRColor MRTheme::statusDot() { return pair(0x3B7DF0, 0x5C97F6); }
-MRColor MRTheme::danger() { return pair(0xC4453F, 0xF08C8C); }
-MRColor MRTheme::success() { return pair(0x3E8E5E, 0x6FCF9A); }
-MRColor MRTheme::sqlKeyword() { return pair(0x0A66C2, 0x6CB6FF); }
-MRColor MRTheme::sqlString() { return pair(0x1A7F37, 0x8DDB9B); }
-MRColor MRTheme::sqlNumber() { return pair(0x9A5B00, 0xE8B17A); }
-MRColor MRTheme::sqlComment() { return pair(0x9A968D, 0x6E6A62); }
-MRColor MRTheme::sqlFunction() { return pair(0x7A3EC8, 0xC8A6FF); }
+// clang-format off: one palette entry a line reads as the table it is.
+MRColor MRTheme::windowBackground()
+{
+    return pair(0xFBFAF8, 0x1A1917);
+}
+MRColor MRTheme::sidebarBackground()
+{
+    return pair(0xF4F3EF, 0x211F1C);
+}
+MRColor MRTheme::elevatedBackground()
+{
+    return pair(0xFFFFFF, 0x272521);
+}
+MRColor MRTheme::inputBackground()
+{
+    return pair(0xFFFFFF, 0x2B2925);
+}
+MRColor MRTheme::hairline()
+{
+    return pair(0x000000, 0.10, 0xFFFFFF, 0.11);
+}
+MRColor MRTheme::rowHover()
+{
+    return pair(0x000000, 0.045, 0xFFFFFF, 0.055);
+}
+MRColor MRTheme::rowSelected()
+{
+    return pair(0x000000, 0.075, 0xFFFFFF, 0.09);
+}
+MRColor MRTheme::textPrimary()
+{
+    return pair(0x20201D, 0xF4F2EC);
+}
+MRColor MRTheme::textSecondary()
+{
+    return pair(0x6B6862, 0xA8A39A);
+}
+MRColor MRTheme::textTertiary()
+{
+    return pair(0x9C988F, 0x6E6A62);
+}
+MRColor MRTheme::accent()
+{
+    return pair(0xCB6A4B, 0xD97757);
+}
+MRColor MRTheme::accentPressed()
+{
+    return pair(0xB45836, 0xC2674A);
+}
+MRColor MRTheme::accentSoft()
+{
+    return pair(0xE3A488, 0xC0744F);
+}
+MRColor MRTheme::onAccent()
+{
+    return pair(0xFFFFFF, 0xFFFFFF);
+}
+MRColor MRTheme::statusDot()
+{
+    return pair(0x3B7DF0, 0x5C97F6);
+}
+MRColor MRTheme::danger()
+{
+    return pair(0xC4453F, 0xF08C8C);
+}
+MRColor MRTheme::success()
+{
+    return pair(0x3E8E5E, 0x6FCF9A);
+}
+MRColor MRTheme::sqlKeyword()
+{
+    return pair(0x0A66C2, 0x6CB6FF);
+}
+MRColor MRTheme::sqlString()
+{
+    return pair(0x1A7F37, 0x8DDB9B);
+}
+MRColor MRTheme::sqlNumber()
+{
+    return pair(0x9A5B00, 0xE8B17A);
+}
+MRColor MRTheme::sqlComment()
+{
+    return pair(0x9A968D, 0x6E6A62);
+}
+MRColor MRTheme::sqlFunction()
+{
+    return pair(0x7A3EC8, 0xC8A6FF);
+}
+// clang-format on
 
 QFont MRTheme::serifDisplayFont(qreal size, int weight)
 {

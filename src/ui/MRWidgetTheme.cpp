@@ -1,4 +1,4 @@
-#include "MRWidgetTheme.h"
+#include "ui/MRWidgetTheme.h"
 
 #include <QWidget>
 

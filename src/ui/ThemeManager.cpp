@@ -1,7 +1,7 @@
-#include "ThemeManager.h"
+#include "ui/ThemeManager.h"
 
-#include "MRTheme.h"
 #include "platform/DesktopColorScheme.h"
+#include "ui/MRTheme.h"
 
 #include <QGuiApplication>
 #include <QSettings>

@@ -1,4 +1,4 @@
-#include "MRSQLHighlighter.h"
+#include "workspace/MRSQLHighlighter.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -48,11 +48,11 @@ const Expressions& expressions()
 class RoleMap
 {
 public:
-    explicit RoleMap(qsizetype size) : m_roles(size_t(size), SqlRole::Plain) {}
+    explicit RoleMap(qsizetype size) : m_roles(size_t(size), SQLRole::Plain) {}
 
-    void paint(qsizetype start, qsizetype length, SqlRole role) { std::fill_n(m_roles.begin() + start, length, role); }
+    void paint(qsizetype start, qsizetype length, SQLRole role) { std::fill_n(m_roles.begin() + start, length, role); }
 
-    void paintMatches(const QRegularExpression& expression, QStringView text, int group, SqlRole role)
+    void paintMatches(const QRegularExpression& expression, QStringView text, int group, SQLRole role)
     {
         auto it = expression.globalMatch(text);
         while (it.hasNext()) {
@@ -62,16 +62,16 @@ public:
         }
     }
 
-    QList<SqlSpan> spans() const
+    QList<SQLSpan> spans() const
     {
-        QList<SqlSpan> result;
+        QList<SQLSpan> result;
         const qsizetype size = qsizetype(m_roles.size());
         for (qsizetype i = 0; i < size;) {
-            const SqlRole role = m_roles[size_t(i)];
+            const SQLRole role = m_roles[size_t(i)];
             qsizetype end = i + 1;
             while (end < size && m_roles[size_t(end)] == role)
                 ++end;
-            if (role != SqlRole::Plain)
+            if (role != SQLRole::Plain)
                 result.append({i, end - i, role});
             i = end;
         }
@@ -79,7 +79,7 @@ public:
     }
 
 private:
-    std::vector<SqlRole> m_roles;
+    std::vector<SQLRole> m_roles;
 };
 
 // Matches of '(?:[^']|'')*' one after another. From an opening quote the literal runs
@@ -114,7 +114,7 @@ void paintStringLiterals(RoleMap& map, QStringView text)
                 return;
             end = lastPair + 1;
         }
-        map.paint(open, end - open, SqlRole::String);
+        map.paint(open, end - open, SQLRole::String);
         from = end;
     }
 }
@@ -142,7 +142,7 @@ void paintComments(RoleMap& map, QStringView text, CommentKind kind)
         } else if (!line) {
             end += closer.size();
         }
-        map.paint(open, end - open, SqlRole::Comment);
+        map.paint(open, end - open, SQLRole::Comment);
         from = end;
     }
 }
@@ -175,15 +175,15 @@ void MRSQLHighlighter::ensureRegexes()
     expressions();
 }
 
-QList<SqlSpan> MRSQLHighlighter::highlight(QStringView sql)
+QList<SQLSpan> MRSQLHighlighter::highlight(QStringView sql)
 {
     if (sql.isEmpty())
         return {};
     const Expressions& e = expressions();
     RoleMap map(sql.size());
-    map.paintMatches(e.keyword, sql, 1, SqlRole::Keyword);
-    map.paintMatches(e.function, sql, 1, SqlRole::Function);
-    map.paintMatches(e.number, sql, 0, SqlRole::Number);
+    map.paintMatches(e.keyword, sql, 1, SQLRole::Keyword);
+    map.paintMatches(e.function, sql, 1, SQLRole::Function);
+    map.paintMatches(e.number, sql, 0, SQLRole::Number);
     paintStringLiterals(map, sql);
     paintComments(map, sql, CommentKind::Line);
     paintComments(map, sql, CommentKind::Block);

@@ -6,16 +6,16 @@
 #include <QStringView>
 
 // What a stretch of SQL is when highlighted; every role but Plain has its own palette colour.
-enum class SqlRole : quint8 { Plain, Keyword, Function, Number, String, Comment };
+enum class SQLRole : quint8 { Plain, Keyword, Function, Number, String, Comment };
 
 // One highlighted stretch of SQL, in UTF-16 code units.
-struct SqlSpan
+struct SQLSpan
 {
     qsizetype start = 0;
     qsizetype length = 0;
-    SqlRole role = SqlRole::Plain;
+    SQLRole role = SQLRole::Plain;
 
-    bool operator==(const SqlSpan&) const = default;
+    bool operator==(const SQLSpan&) const = default;
 };
 
 // Splits SQL into coloured stretches. Colours are roles, not values, so a view resolves
@@ -34,5 +34,5 @@ public:
     // comments, each pass over the whole text and later passes winning where they
     // overlap. The result is ordered, disjoint and holds no Plain span; text outside it
     // is plain. Time grows linearly with the text.
-    static QList<SqlSpan> highlight(QStringView sql);
+    static QList<SQLSpan> highlight(QStringView sql);
 };

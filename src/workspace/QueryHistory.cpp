@@ -1,4 +1,4 @@
-#include "QueryHistory.h"
+#include "workspace/QueryHistory.h"
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
@@ -54,8 +54,7 @@ QueryRecord QueryRecord::fromDictionary(const QJsonObject& object)
 
 QueryHistory& QueryHistory::shared()
 {
-    static QueryHistory* instance =
-        new QueryHistory(AppPaths::appSupportDir() + QStringLiteral("/query_history.json"));
+    static QueryHistory* instance = new QueryHistory(AppPaths::appSupportDir() + QStringLiteral("/query_history.json"));
     return *instance;
 }
 

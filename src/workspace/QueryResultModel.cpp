@@ -1,4 +1,4 @@
-#include "QueryResultModel.h"
+#include "workspace/QueryResultModel.h"
 
 namespace {
 
@@ -66,10 +66,10 @@ QVariant QueryResultModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
         return {};
-    const SqlRow& row = m_result->rows[index.row()];
+    const SQLRow& row = m_result->rows[index.row()];
     // A row shorter than the header shows empty cells.
-    static const SqlValue missing = QString();
-    const SqlValue& value = index.column() < row.size() ? row[index.column()] : missing;
+    static const SQLValue missing = QString();
+    const SQLValue& value = index.column() < row.size() ? row[index.column()] : missing;
 
     switch (role) {
     case Qt::DisplayRole:

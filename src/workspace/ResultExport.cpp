@@ -1,4 +1,4 @@
-#include "ResultExport.h"
+#include "workspace/ResultExport.h"
 
 #include "platform/AtomicFile.h"
 
@@ -55,7 +55,7 @@ QString ResultExport::tabSeparatedRows(const QueryResult& result, QList<qsizetyp
         if (!first)
             text += QLatin1Char('\n');
         first = false;
-        const SqlRow& row = result.rows[index];
+        const SQLRow& row = result.rows[index];
         for (qsizetype column = 0; column < result.columnNames.size(); ++column) {
             if (column > 0)
                 text += QLatin1Char('\t');
@@ -85,7 +85,7 @@ QByteArray ResultExport::csv(const QueryResult& result)
         appendCSVField(text, result.columnNames[i]);
     }
     text += QLatin1Char('\n');
-    for (const SqlRow& row : result.rows) {
+    for (const SQLRow& row : result.rows) {
         for (qsizetype i = 0; i < row.size(); ++i) {
             if (i > 0)
                 text += QLatin1Char(',');

@@ -1,4 +1,4 @@
-#include "ResultsGridView.h"
+#include "workspace/ResultsGridView.h"
 
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"

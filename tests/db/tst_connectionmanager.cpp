@@ -1,5 +1,5 @@
 #include "db/ConnectionManager.h"
-#include "server/KeychainHelper.h"
+#include "stores/KeychainHelper.h"
 
 #include <QFile>
 #include <QJsonArray>

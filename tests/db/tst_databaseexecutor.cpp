@@ -75,9 +75,9 @@ const QString kSuffix = QString::number(QCoreApplication::applicationPid());
 // Text is quoted and the null marker shows as ∅, so that NULL, '' and 'NULL' all differ.
 QString describe(const QueryResult& r)
 {
-    const auto cells = [](const SqlRow& row) {
+    const auto cells = [](const SQLRow& row) {
         QStringList texts;
-        for (const SqlValue& value : row)
+        for (const SQLValue& value : row)
             texts << (value ? u'\'' + *value + u'\'' : u"∅"_s);
         return texts.join(u',');
     };

@@ -7,7 +7,6 @@
 #include <QTest>
 #include <QTimer>
 
-
 // Reads one request from a socket and answers it; lives on the server thread.
 class TestHttpConnection final : public QObject
 {

@@ -6,7 +6,6 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
-
 #include <functional>
 #include <memory>
 
@@ -32,7 +31,7 @@ public:
     struct Request
     {
         QByteArray method;
-        QByteArray path; // with the query string, as sent
+        QByteArray path;                      // with the query string, as sent
         QMap<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
     };

@@ -6,12 +6,12 @@
 #include "ui/MRLabel.h"
 #include "ui/MRPanel.h"
 #include "ui/MRPill.h"
+#include "ui/MRSQLLineView.h"
 #include "ui/MRSettingChip.h"
 #include "ui/MRSidebarRow.h"
 #include "ui/MRStyleKit.h"
 #include "ui/MRTheme.h"
 #include "ui/ThemeManager.h"
-#include "workspace/MRSQLLineView.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>

@@ -1,6 +1,6 @@
 #include "platform/AppPaths.h"
+#include "stores/QuerySettings.h"
 #include "workspace/QueryHistory.h"
-#include "workspace/QuerySettings.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -18,7 +18,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QueryResultPtr makeResult(const QStringList& columns, const QList<SqlRow>& rows)
+QueryResultPtr makeResult(const QStringList& columns, const QList<SQLRow>& rows)
 {
     auto result = std::make_shared<QueryResult>();
     result->columnNames = columns;
@@ -29,7 +29,7 @@ QueryResultPtr makeResult(const QStringList& columns, const QList<SqlRow>& rows)
 
 QueryResultPtr numberedRows(qsizetype count)
 {
-    QList<SqlRow> rows;
+    QList<SQLRow> rows;
     for (qsizetype i = 0; i < count; ++i)
         rows.append({QString::number(i), u"row %1"_s.arg(i)});
     return makeResult({u"id"_s, u"name"_s}, rows);

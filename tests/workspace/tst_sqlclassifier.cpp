@@ -1,11 +1,11 @@
-#include "workspace/SqlClassifier.h"
+#include "workspace/SQLClassifier.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
-using Dialect = SqlClassifier::Dialect;
-using Reading = SqlClassifier::Reading;
+using Dialect = SQLClassifier::Dialect;
+using Reading = SQLClassifier::Reading;
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -85,7 +85,7 @@ QString referenceCodeText(const QString& sql, const QList<Rule>& rules)
 
 } // namespace
 
-class TestSqlClassifier : public QObject
+class TestSQLClassifier : public QObject
 {
     Q_OBJECT
 
@@ -95,7 +95,7 @@ private Q_SLOTS:
     void matchesReferenceLexer();
 };
 
-void TestSqlClassifier::isDestructive_data()
+void TestSQLClassifier::isDestructive_data()
 {
     QTest::addColumn<QString>("sql");
     // Which readings, in the order of kReadings, leave one of the words in code.
@@ -150,18 +150,18 @@ void TestSqlClassifier::isDestructive_data()
     row("only MySQL without backslash escapes", "select E'\\'; drop table t; #'", "0001");
 }
 
-void TestSqlClassifier::isDestructive()
+void TestSQLClassifier::isDestructive()
 {
     QFETCH(QString, sql);
     QFETCH(QString, readings);
     QString shown;
     for (const Reading& reading : kReadings)
-        shown += SqlClassifier::containsModifyingKeyword(SqlClassifier::codeText(sql, reading)) ? u'1' : u'0';
+        shown += SQLClassifier::containsModifyingKeyword(SQLClassifier::codeText(sql, reading)) ? u'1' : u'0';
     QCOMPARE(shown, readings);
-    QCOMPARE(SqlClassifier::isDestructive(sql), readings.contains(u'1'));
+    QCOMPARE(SQLClassifier::isDestructive(sql), readings.contains(u'1'));
 }
 
-void TestSqlClassifier::matchesReferenceLexer()
+void TestSQLClassifier::matchesReferenceLexer()
 {
     const QStringList pieces = u"'|''|\"|`|\\|--|-- |-|#|/*|*/|/*!|/*!5000|/*M!100100|*|/|$$|$a$|$1|$|"
                                "E'|e|x|é|😀| |\n|\r|\t|delete|DROP|1|_|;|a$|!"_s.split(u'|');
@@ -177,16 +177,16 @@ void TestSqlClassifier::matchesReferenceLexer()
         bool anyShows = false;
         for (int r = 0; r < 4; ++r) {
             const QString expected = referenceCodeText(sql, rules[r]);
-            const QString actual = SqlClassifier::codeText(sql, kReadings[r]);
+            const QString actual = SQLClassifier::codeText(sql, kReadings[r]);
             if (actual != expected) {
                 qWarning().noquote() << kReadingNames[r] << "input:" << sql;
                 QCOMPARE(actual, expected);
             }
-            anyShows = anyShows || SqlClassifier::containsModifyingKeyword(expected);
+            anyShows = anyShows || SQLClassifier::containsModifyingKeyword(expected);
         }
-        QCOMPARE(SqlClassifier::isDestructive(sql), anyShows);
+        QCOMPARE(SQLClassifier::isDestructive(sql), anyShows);
     }
 }
 
-QTEST_GUILESS_MAIN(TestSqlClassifier)
+QTEST_GUILESS_MAIN(TestSQLClassifier)
 #include "tst_sqlclassifier.moc"

@@ -11,10 +11,10 @@ namespace {
 
 // One letter per unit of the text: . plain, K keyword, F function, N number, S string,
 // C comment.
-QString mask(const QList<SqlSpan>& spans, qsizetype length)
+QString mask(const QList<SQLSpan>& spans, qsizetype length)
 {
     QString letters(length, u'.');
-    for (const SqlSpan& span : spans)
+    for (const SQLSpan& span : spans)
         letters.replace(span.start, span.length, QString(span.length, QLatin1Char(".KFNSC"[int(span.role)])));
     return letters;
 }
@@ -51,7 +51,7 @@ QString referenceMask(const QString& sql)
 
 } // namespace
 
-class TestSqlHighlighter : public QObject
+class TestSQLHighlighter : public QObject
 {
     Q_OBJECT
 
@@ -61,7 +61,7 @@ private Q_SLOTS:
     void matchesExpressions();
 };
 
-void TestSqlHighlighter::highlight_data()
+void TestSQLHighlighter::highlight_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("roles");
@@ -94,17 +94,17 @@ void TestSqlHighlighter::highlight_data()
                                                << "..........................KKKKKK";
 }
 
-void TestSqlHighlighter::highlight()
+void TestSQLHighlighter::highlight()
 {
     QFETCH(QString, sql);
     QFETCH(QString, roles);
-    const QList<SqlSpan> spans = MRSQLHighlighter::highlight(sql);
+    const QList<SQLSpan> spans = MRSQLHighlighter::highlight(sql);
     QCOMPARE(mask(spans, sql.size()), roles);
     for (qsizetype i = 1; i < spans.size(); ++i)
         QVERIFY(spans[i - 1].start + spans[i - 1].length <= spans[i].start);
 }
 
-void TestSqlHighlighter::matchesExpressions()
+void TestSQLHighlighter::matchesExpressions()
 {
     const QStringList pieces =
         u"select|FROM|count|in|(| |\n|'|''|--|-|/*|*/|*|/|1|2.5|.|col1|é|_x|\t|٣|\u00a0"_s.split(u'|');
@@ -121,5 +121,5 @@ void TestSqlHighlighter::matchesExpressions()
     }
 }
 
-QTEST_GUILESS_MAIN(TestSqlHighlighter)
+QTEST_GUILESS_MAIN(TestSQLHighlighter)
 #include "tst_sqlhighlighter.moc"

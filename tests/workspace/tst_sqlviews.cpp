@@ -1,6 +1,6 @@
 #include "ViewTestSupport.h"
-#include "workspace/MRSQLLineView.h"
-#include "workspace/MRSQLTextViewHighlighter.h"
+#include "ui/MRSQLLineView.h"
+#include "ui/MRSQLTextViewHighlighter.h"
 
 #include <QApplication>
 #include <QImage>
@@ -31,7 +31,7 @@ QList<QColor> coloursAt(const QTextEdit& view, const QList<int>& positions)
 
 } // namespace
 
-class TestSqlViews : public QObject
+class TestSQLViews : public QObject
 {
     Q_OBJECT
 
@@ -43,7 +43,7 @@ private Q_SLOTS:
     void textView();
 };
 
-void TestSqlViews::lineElidesAtTheTail_data()
+void TestSQLViews::lineElidesAtTheTail_data()
 {
     QTest::addColumn<QString>("sql");
     QTest::addColumn<int>("width");
@@ -55,13 +55,13 @@ void TestSqlViews::lineElidesAtTheTail_data()
     QTest::newRow("very long") << u"select "_s + QString(100000, u'x') << 200 << "";
 }
 
-void TestSqlViews::lineElidesAtTheTail()
+void TestSQLViews::lineElidesAtTheTail()
 {
     QFETCH(QString, sql);
     QFETCH(int, width);
     QFETCH(QString, shown);
     MRSQLLineView view;
-    view.setSql(sql);
+    view.setSQL(sql);
     view.resize(width, view.sizeHint().height());
     QVERIFY(view.sizeHint().height() > 0 && view.sizeHint().height() == view.minimumSizeHint().height());
     const QString text = view.displayedText();
@@ -70,11 +70,11 @@ void TestSqlViews::lineElidesAtTheTail()
     QVERIFY2(shown.isEmpty() ? cut : text == shown, qPrintable(text));
 }
 
-void TestSqlViews::lineRepaintsForAppearance()
+void TestSQLViews::lineRepaintsForAppearance()
 {
     MRSQLLineView view;
     view.setFontSize(20);
-    view.setSql(u"-- a\nSELECT 'text' FROM t"_s);
+    view.setSQL(u"-- a\nSELECT 'text' FROM t"_s);
     view.resize(view.sizeHint());
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -89,7 +89,7 @@ void TestSqlViews::lineRepaintsForAppearance()
     }
 }
 
-void TestSqlViews::textView()
+void TestSQLViews::textView()
 {
     QTextEdit view;
     const QString sql = u"select count(*)\nfrom t -- note"_s;
@@ -109,7 +109,7 @@ void TestSqlViews::textView()
              std::pair(int(QTextBlockFormat::LineDistanceHeight), 2.0));
 
     // select, count, the bracket, from, the comment; a theme switch recolours without a new split.
-    const QList<SqlSpan> spans = MRSQLTextViewHighlighter::of(&view)->spans();
+    const QList<SQLSpan> spans = MRSQLTextViewHighlighter::of(&view)->spans();
     for (const bool dark : {false, true}) {
         setAppearance(dark);
         QCOMPARE(coloursAt(view, {0, 7, 13, 16, 25}),
@@ -125,5 +125,5 @@ void TestSqlViews::textView()
     QCOMPARE(coloursAt(view, {1}), QList<QColor>{MRTheme::textPrimary().dark()});
 }
 
-QTEST_MAIN(TestSqlViews)
+QTEST_MAIN(TestSQLViews)
 #include "tst_sqlviews.moc"

@@ -1,8 +1,8 @@
-#include "MRSQLTextViewHighlighter.h"
+#include "ui/MRSQLTextViewHighlighter.h"
 
+#include "ui/MRSQLPalette.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
-#include "workspace/MRSQLPalette.h"
 
 #include <QEvent>
 #include <QTextBlock>
@@ -55,7 +55,7 @@ void MRSQLTextViewHighlighter::highlightTextView(QTextEdit* view, qreal fontSize
     highlighter->attach();
 
     const QString text = view->toPlainText();
-    const QList<SqlSpan> spans = MRSQLHighlighter::highlight(text);
+    const QList<SQLSpan> spans = MRSQLHighlighter::highlight(text);
     const QTextCursor selection = view->textCursor();
     const int anchor = selection.anchor();
     const int position = selection.position();

@@ -1,8 +1,8 @@
-#include "MRSQLLineView.h"
+#include "ui/MRSQLLineView.h"
 
+#include "ui/MRSQLPalette.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
-#include "workspace/MRSQLPalette.h"
 
 #include <QEvent>
 #include <QFontMetricsF>
@@ -44,11 +44,11 @@ QString oneLine(const QString& sql)
     return line;
 }
 
-SqlRole roleAt(const QList<SqlSpan>& spans, qsizetype position)
+SQLRole roleAt(const QList<SQLSpan>& spans, qsizetype position)
 {
     auto it = std::partition_point(spans.cbegin(), spans.cend(),
-                                   [position](const SqlSpan& span) { return span.start + span.length <= position; });
-    return it != spans.cend() && it->start <= position ? it->role : SqlRole::Plain;
+                                   [position](const SQLSpan& span) { return span.start + span.length <= position; });
+    return it != spans.cend() && it->start <= position ? it->role : SQLRole::Plain;
 }
 
 } // namespace
@@ -59,7 +59,7 @@ MRSQLLineView::MRSQLLineView(QWidget* parent) : QWidget(parent)
     setFont(MRTheme::monoFont(m_fontSize));
 }
 
-void MRSQLLineView::setSql(const QString& sql)
+void MRSQLLineView::setSQL(const QString& sql)
 {
     m_sql = sql;
     m_line = oneLine(sql);
@@ -115,13 +115,13 @@ const MRSQLLineView::Elided& MRSQLLineView::elided() const
     if (kept == m_line.size()) {
         m_elided.spans = m_spans;
     } else {
-        for (const SqlSpan& span : m_spans) {
+        for (const SQLSpan& span : m_spans) {
             if (span.start >= kept)
                 break;
             m_elided.spans.append({span.start, std::min(span.length, kept - span.start), span.role});
         }
-        const SqlRole tail = roleAt(m_spans, kept);
-        if (tail != SqlRole::Plain && text.size() > kept)
+        const SQLRole tail = roleAt(m_spans, kept);
+        if (tail != SQLRole::Plain && text.size() > kept)
             m_elided.spans.append({kept, text.size() - kept, tail});
     }
     m_elided.text = text;

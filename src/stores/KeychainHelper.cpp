@@ -1,4 +1,4 @@
-#include "KeychainHelper.h"
+#include "stores/KeychainHelper.h"
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"

@@ -1,11 +1,10 @@
 #include "platform/AppPaths.h"
-#include "server/KeychainHelper.h"
+#include "stores/KeychainHelper.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QTest>
-
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -25,7 +24,9 @@ QString credentialsPath()
 
 int modeOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -121,14 +122,17 @@ void TestCredentialStore::migration_data()
     QTest::addColumn<QString>("expectedPassword"); // of connection c1
     QTest::addColumn<bool>("written");
 
-    QTest::newRow("all three") << "key-1"_ba << "https://m"_ba << R"({"c1":"pä"})"_ba << u"key-1"_s << u"pä"_s << true;
-    QTest::newRow("not UTF-8, empty, not an object") << "\xff\xfe"_ba << QByteArray() << "[1]"_ba << QString()
-                                                     << QString() << true;
-    QTest::newRow("another failure counts as done") << "!error"_ba << "https://m"_ba << QByteArray() << QString()
-                                                    << QString() << true;
+    QTest::newRow("all three") << "key-1"_ba
+                               << "https://m"_ba
+                               << R"({"c1":"pä"})"_ba << u"key-1"_s << u"pä"_s << true;
+    QTest::newRow("not UTF-8, empty, not an object")
+        << "\xff\xfe"_ba << QByteArray() << "[1]"_ba << QString() << QString() << true;
+    QTest::newRow("another failure counts as done") << "!error"_ba
+                                                    << "https://m"_ba << QByteArray() << QString() << QString() << true;
     // What was read is used in this run; nothing is written so the next launch asks again.
-    QTest::newRow("user cancelled") << "key-1"_ba << "!cancel"_ba << R"({"c1":"x"})"_ba << u"key-1"_s << u"x"_s
-                                    << false;
+    QTest::newRow("user cancelled") << "key-1"_ba
+                                    << "!cancel"_ba
+                                    << R"({"c1":"x"})"_ba << u"key-1"_s << u"x"_s << false;
 }
 
 void TestCredentialStore::migration()

@@ -1,4 +1,4 @@
-#include "MRSQLPalette.h"
+#include "ui/MRSQLPalette.h"
 
 #include "ui/MRWidgetTheme.h"
 
@@ -6,38 +6,38 @@
 #include <algorithm>
 #include <array>
 
-MRColor MRSQLPalette::color(SqlRole role)
+MRColor MRSQLPalette::color(SQLRole role)
 {
     switch (role) {
-    case SqlRole::Keyword:
+    case SQLRole::Keyword:
         return MRTheme::sqlKeyword();
-    case SqlRole::Function:
+    case SQLRole::Function:
         return MRTheme::sqlFunction();
-    case SqlRole::Number:
+    case SQLRole::Number:
         return MRTheme::sqlNumber();
-    case SqlRole::String:
+    case SQLRole::String:
         return MRTheme::sqlString();
-    case SqlRole::Comment:
+    case SQLRole::Comment:
         return MRTheme::sqlComment();
-    case SqlRole::Plain:
+    case SQLRole::Plain:
         break;
     }
     return MRTheme::textPrimary();
 }
 
-QList<QTextLayout::FormatRange> MRSQLPalette::formats(const QList<SqlSpan>& spans, qsizetype start, qsizetype length,
+QList<QTextLayout::FormatRange> MRSQLPalette::formats(const QList<SQLSpan>& spans, qsizetype start, qsizetype length,
                                                       const QWidget* widget)
 {
     QList<QTextLayout::FormatRange> ranges;
     const qsizetype end = start + length;
     auto it = std::partition_point(spans.cbegin(), spans.cend(),
-                                   [start](const SqlSpan& span) { return span.start + span.length <= start; });
+                                   [start](const SQLSpan& span) { return span.start + span.length <= start; });
     if (it == spans.cend() || it->start >= end)
         return ranges;
 
     std::array<QTextCharFormat, 6> byRole;
     for (size_t role = 0; role < byRole.size(); ++role)
-        byRole[role].setForeground(MRWidgetTheme::resolve(color(SqlRole(role)), widget));
+        byRole[role].setForeground(MRWidgetTheme::resolve(color(SQLRole(role)), widget));
 
     for (; it != spans.cend() && it->start < end; ++it) {
         const qsizetype from = std::max(it->start, start);

@@ -1,12 +1,12 @@
-#include "SqlClassifier.h"
+#include "workspace/SQLClassifier.h"
 
 #include <QRegularExpression>
 
 namespace {
 
-using Dialect = SqlClassifier::Dialect;
+using Dialect = SQLClassifier::Dialect;
 
-constexpr SqlClassifier::Reading kReadings[] = {
+constexpr SQLClassifier::Reading kReadings[] = {
     {Dialect::PostgreSQL, false},
     {Dialect::PostgreSQL, true},
     {Dialect::MySQL, true},
@@ -44,7 +44,7 @@ bool endsDoubleDashComment(char16_t c)
 class Scanner
 {
 public:
-    Scanner(QStringView sql, SqlClassifier::Reading reading) : m_sql(sql), m_reading(reading)
+    Scanner(QStringView sql, SQLClassifier::Reading reading) : m_sql(sql), m_reading(reading)
     {
         m_code.reserve(sql.size());
     }
@@ -250,7 +250,7 @@ private:
     }
 
     QStringView m_sql;
-    SqlClassifier::Reading m_reading;
+    SQLClassifier::Reading m_reading;
     QString m_code;
     qsizetype m_at = 0;   // the scan position
     qsizetype m_kept = 0; // m_sql before this is already in m_code
@@ -258,7 +258,7 @@ private:
 
 } // namespace
 
-bool SqlClassifier::isDestructive(QStringView sql)
+bool SQLClassifier::isDestructive(QStringView sql)
 {
     for (const Reading& reading : kReadings) {
         if (containsModifyingKeyword(codeText(sql, reading)))
@@ -267,12 +267,12 @@ bool SqlClassifier::isDestructive(QStringView sql)
     return false;
 }
 
-QString SqlClassifier::codeText(QStringView sql, Reading reading)
+QString SQLClassifier::codeText(QStringView sql, Reading reading)
 {
     return Scanner(sql, reading).run();
 }
 
-bool SqlClassifier::containsModifyingKeyword(QStringView text)
+bool SQLClassifier::containsModifyingKeyword(QStringView text)
 {
     static const QRegularExpression keyword = [] {
         QRegularExpression expression(

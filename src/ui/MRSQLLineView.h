@@ -18,7 +18,7 @@ public:
     explicit MRSQLLineView(QWidget* parent = nullptr);
 
     QString sql() const { return m_sql; }
-    void setSql(const QString& sql);
+    void setSQL(const QString& sql);
 
     qreal fontSize() const { return m_fontSize; }
     void setFontSize(qreal size);
@@ -38,14 +38,14 @@ private:
     {
         int width = -1;
         QString text;
-        QList<SqlSpan> spans;
+        QList<SQLSpan> spans;
     };
     const Elided& elided() const;
     void invalidate();
 
     QString m_sql;
     QString m_line;
-    QList<SqlSpan> m_spans;
+    QList<SQLSpan> m_spans;
     qreal m_fontSize = kDefaultFontSize;
     mutable Elided m_elided;
 };

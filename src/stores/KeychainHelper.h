@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
-
 #include <optional>
 
 // The credential file: server URL, API key and connection passwords in

@@ -24,7 +24,7 @@ public:
     static MRSQLTextViewHighlighter* of(const QTextEdit* view);
 
     // The spans now shown; empty once the text has changed since highlighting.
-    QList<SqlSpan> spans() const { return m_spans; }
+    QList<SQLSpan> spans() const { return m_spans; }
 
 protected:
     void highlightBlock(const QString& text) override;
@@ -36,6 +36,6 @@ private:
     void documentChanged();
 
     QTextEdit* m_view;
-    QList<SqlSpan> m_spans;
+    QList<SQLSpan> m_spans;
     bool m_replacing = false;
 };

@@ -1,4 +1,4 @@
-#include "QuerySettings.h"
+#include "stores/QuerySettings.h"
 
 #include <QSettings>
 

@@ -14,10 +14,10 @@
 // the same text differently, the text is read each way and counts as changing data when
 // any reading leaves one of the words in code. A literal or comment that never closes
 // hides nothing, and quoted identifiers and dollar-quoted bodies stay in view.
-class SqlClassifier final
+class SQLClassifier final
 {
 public:
-    SqlClassifier() = delete;
+    SQLClassifier() = delete;
 
     enum class Dialect { PostgreSQL, MySQL };
 

@@ -16,11 +16,11 @@ public:
     MRSQLPalette() = delete;
 
     // The palette colour of a role; Plain is the primary text colour.
-    static MRColor color(SqlRole role);
+    static MRColor color(SQLRole role);
 
     // Colour formats for the stretch [start, start + length) of the text the spans were
     // made from, with positions relative to start, resolved for widget's appearance.
     // Plain text gets no format: callers draw it in the primary text colour.
-    static QList<QTextLayout::FormatRange> formats(const QList<SqlSpan>& spans, qsizetype start, qsizetype length,
+    static QList<QTextLayout::FormatRange> formats(const QList<SQLSpan>& spans, qsizetype start, qsizetype length,
                                                    const QWidget* widget);
 };
