@@ -26,7 +26,7 @@ MRButton::MRButton(QWidget* parent) : MRInteractiveWidget(parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-void MRButton::setMrStyle(int style)
+void MRButton::setMrStyle(Style style)
 {
     m_style = style;
     update();
@@ -104,13 +104,13 @@ void MRButton::paintEvent(QPaintEvent*)
     MRColor fill;
     bool border = false;
     switch (m_style) {
-    case Primary:
+    case Style::Primary:
         fill = (pressed || hovered) ? MRTheme::accentPressed() : MRTheme::accent();
         break;
-    case Ghost:
+    case Style::Ghost:
         border = true;
         [[fallthrough]];
-    case Icon:
+    case Style::Icon:
         if (pressed)
             fill = MRTheme::rowSelected();
         else if (hovered)
@@ -154,5 +154,5 @@ void MRButton::paintEvent(QPaintEvent*)
     painter.restore();
 
     if (showsFocusRing())
-        MRFocusRing::paint(painter, bounds, m_cornerRadius, this, m_style == Primary);
+        MRFocusRing::paint(painter, bounds, m_cornerRadius, this, m_style == Style::Primary);
 }

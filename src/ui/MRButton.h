@@ -14,13 +14,13 @@ class MRButton : public MRInteractiveWidget<QAbstractButton>
     Q_OBJECT
 
 public:
-    enum Style { Primary = 0, Ghost = 1, Icon = 2 };
+    // A value outside the three looks draws no fill and no border.
+    enum class Style : int { Primary = 0, Ghost = 1, Icon = 2 };
 
     explicit MRButton(QWidget* parent = nullptr);
 
-    int mrStyle() const { return m_style; }
-    // Any value outside the three looks gives no fill and no border.
-    void setMrStyle(int style);
+    Style mrStyle() const { return m_style; }
+    void setMrStyle(Style style);
     qreal cornerRadius() const { return m_cornerRadius; }
     void setCornerRadius(qreal radius);
 
@@ -45,7 +45,7 @@ protected:
 private:
     QSizeF contentSize() const;
 
-    int m_style = Ghost;
+    Style m_style = Style::Ghost;
     qreal m_cornerRadius = MRTheme::rowRadius();
     QFont m_titleFont = MRTheme::uiFont(13);
     MRColor m_titleColor = MRTheme::textPrimary();

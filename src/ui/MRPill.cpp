@@ -107,8 +107,8 @@ void MRPill::selectIndex(int index, bool animated, bool notify)
         return;
     m_selectedIndex = clamped;
     placeThumb(animated);
-    if (notify && m_onChange)
-        m_onChange(clamped);
+    if (notify)
+        Q_EMIT selectionChanged(clamped);
 }
 
 void MRPill::selectNextWrapping()

@@ -6,13 +6,12 @@
 #include <QRectF>
 #include <QStringList>
 #include <QWidget>
-#include <functional>
 
 class QVariantAnimation;
 
 // A segmented switch: equal segments with centred titles and a sliding thumb behind the
-// selected one. Clicks, arrows and Space/Return change the selection; onChange hears each
-// change the user makes.
+// selected one. Clicks, arrows and Space/Return change the selection; selectionChanged()
+// tells of each change the user makes.
 class MRPill : public MRInteractiveWidget<QWidget>, public MRAccessibleElement
 {
     Q_OBJECT
@@ -24,13 +23,11 @@ public:
 
     QStringList titles() const { return m_titles; }
     int selectedIndex() const { return m_selectedIndex; }
-    // Moves the thumb at once; no clamping and no onChange.
+    // Moves the thumb at once; no clamping and no selectionChanged().
     void setSelectedIndex(int index);
-    const std::function<void(int)>& onChange() const { return m_onChange; }
-    void setOnChange(std::function<void(int)> onChange) { m_onChange = std::move(onChange); }
 
     // Clamps into the segments; an unchanged index does nothing, else the thumb moves and,
-    // with notify, onChange hears the new index.
+    // with notify, selectionChanged() tells the new index.
     void selectIndex(int index, bool animated, bool notify);
 
     QRectF thumbRectForIndex(int index) const;
@@ -46,6 +43,9 @@ public:
     QString accessibleValue() const override;
     void accessiblePress() override;
 
+Q_SIGNALS:
+    void selectionChanged(int index);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -59,7 +59,6 @@ private:
 
     QStringList m_titles;
     int m_selectedIndex = 0;
-    std::function<void(int)> m_onChange;
     QRectF m_thumbRect;
     QVariantAnimation* m_animation;
 };

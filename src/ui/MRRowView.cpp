@@ -24,8 +24,7 @@ void MRRowView::setFocusCornerRadius(qreal radius)
 
 void MRRowView::performClick()
 {
-    if (m_onClick)
-        m_onClick();
+    Q_EMIT clicked();
 }
 
 void MRRowView::paintRow(QPainter&) {}

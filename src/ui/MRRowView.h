@@ -5,7 +5,6 @@
 #include "ui/MRTheme.h"
 
 #include <QWidget>
-#include <functional>
 
 // The base of every clickable row: hover, a click that fires on release inside the row,
 // Space/Return/Enter from the keyboard, a rounded focus ring, and the button role for
@@ -17,19 +16,20 @@ class MRRowView : public MRInteractiveWidget<QWidget>, public MRAccessibleElemen
 public:
     explicit MRRowView(QWidget* parent = nullptr);
 
-    const std::function<void()>& onClick() const { return m_onClick; }
-    void setOnClick(std::function<void()> onClick) { m_onClick = std::move(onClick); }
     QString rowAccessibilityLabel() const { return m_accessibilityLabel; }
     void setRowAccessibilityLabel(const QString& label) { m_accessibilityLabel = label; }
     qreal focusCornerRadius() const { return m_focusCornerRadius; }
     void setFocusCornerRadius(qreal radius);
 
-    // Calls onClick when it is set.
+    // What a click, Space/Return or the accessibility press does: emits clicked().
     void performClick();
 
     QAccessible::Role accessibleRole() const override { return QAccessible::Button; }
     QString accessibleLabel() const override { return m_accessibilityLabel; }
     void accessiblePress() override { performClick(); }
+
+Q_SIGNALS:
+    void clicked();
 
 protected:
     // Subclasses paint their content here; the focus ring is drawn over it.
@@ -44,7 +44,6 @@ protected:
     void childEvent(QChildEvent* event) override;
 
 private:
-    std::function<void()> m_onClick;
     QString m_accessibilityLabel;
     qreal m_focusCornerRadius = MRTheme::rowRadius();
 };

@@ -54,8 +54,7 @@ void MRSettingChip::setOn(bool on)
 void MRSettingChip::toggle()
 {
     setOn(!m_on);
-    if (m_onToggle)
-        m_onToggle(m_on);
+    Q_EMIT toggled(m_on);
 }
 
 void MRSettingChip::setSettingDetail(const QString& detail)

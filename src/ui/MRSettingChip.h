@@ -6,7 +6,6 @@
 #include "ui/MRTheme.h"
 
 #include <QWidget>
-#include <functional>
 
 // A small rounded on/off toggle for one generation setting: its icon takes the setting's
 // colour and the chip an accent wash while on. A press toggles it.
@@ -18,9 +17,9 @@ public:
     MRSettingChip(const QString& symbol, const QString& label, const MRColor& iconColor, QWidget* parent = nullptr);
 
     bool isOn() const { return m_on; }
-    // From code: never calls onToggle.
+    // From code: never emits toggled().
     void setOn(bool on);
-    // Flips the state, then calls onToggle with the new state: what a press does.
+    // Flips the state, then emits toggled() with the new state: what a press does.
     void toggle();
 
     QString settingName() const { return m_settingName; }
@@ -28,8 +27,6 @@ public:
     QString settingDetail() const { return m_settingDetail; }
     // Also the chip's tooltip.
     void setSettingDetail(const QString& detail);
-    const std::function<void(bool)>& onToggle() const { return m_onToggle; }
-    void setOnToggle(std::function<void(bool)> onToggle) { m_onToggle = std::move(onToggle); }
 
     QString label() const { return m_label; }
     MRColor iconColor() const { return m_iconColor; }
@@ -44,6 +41,10 @@ public:
     bool accessibleChecked() const override { return m_on; }
     void accessiblePress() override { toggle(); }
 
+Q_SIGNALS:
+    // Only for the user's toggles.
+    void toggled(bool on);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -55,5 +56,4 @@ private:
     bool m_on = false;
     QString m_settingName;
     QString m_settingDetail;
-    std::function<void(bool)> m_onToggle;
 };

@@ -19,7 +19,8 @@ void connectAction(MRButton* button, const QObject* target, MRStyleKit::Action a
         QObject::connect(button, &QAbstractButton::clicked, target, std::move(action));
 }
 
-MRButton* titledButton(int style, const MRStyledText& title, const QObject* target, MRStyleKit::Action action)
+MRButton* titledButton(MRButton::Style style, const MRStyledText& title, const QObject* target,
+                       MRStyleKit::Action action)
 {
     auto* button = new MRButton;
     button->setMrStyle(style);
@@ -43,30 +44,20 @@ MRStyledText MRStyleKit::titleString(const QString& text, const MRColor& color, 
 
 MRButton* MRStyleKit::primaryButtonWithTitle(const QString& title, const QObject* target, Action action)
 {
-    return titledButton(MRButton::Primary, titleString(title, MRTheme::onAccent(), QFont::DemiBold, 13), target,
+    return titledButton(MRButton::Style::Primary, titleString(title, MRTheme::onAccent(), QFont::DemiBold, 13), target,
                         std::move(action));
-}
-
-MRButton* MRStyleKit::accentButtonWithTitle(const QString& title, const QObject* target, Action action)
-{
-    return primaryButtonWithTitle(title, target, std::move(action));
 }
 
 MRButton* MRStyleKit::ghostButtonWithTitle(const QString& title, const QObject* target, Action action)
 {
-    return titledButton(MRButton::Ghost, titleString(title, MRTheme::textPrimary(), QFont::Medium, 12.5), target,
+    return titledButton(MRButton::Style::Ghost, titleString(title, MRTheme::textPrimary(), QFont::Medium, 12.5), target,
                         std::move(action));
-}
-
-MRButton* MRStyleKit::secondaryButtonWithTitle(const QString& title, const QObject* target, Action action)
-{
-    return ghostButtonWithTitle(title, target, std::move(action));
 }
 
 MRButton* MRStyleKit::sendButtonWithTarget(const QObject* target, Action action)
 {
     auto* button = new MRButton;
-    button->setMrStyle(MRButton::Primary);
+    button->setMrStyle(MRButton::Style::Primary);
     button->setCornerRadius(16);
     button->setImage(symbol(QStringLiteral("arrow.up"), 15, QFont::Bold));
     button->setImageTint(MRTheme::onAccent());
@@ -79,7 +70,7 @@ MRButton* MRStyleKit::iconButtonWithSymbol(const QString& name, const QString& a
                                            const QObject* target, Action action)
 {
     auto* button = new MRButton;
-    button->setMrStyle(MRButton::Icon);
+    button->setMrStyle(MRButton::Style::Icon);
     button->setImage(symbol(name, 14, QFont::Normal));
     button->setImageTint(MRTheme::textSecondary());
     button->setToolTip(accessibilityLabel);
@@ -109,11 +100,6 @@ MRCardView* MRStyleKit::cardViewWithRadius(qreal radius)
 }
 
 MRCardView* MRStyleKit::cardView()
-{
-    return cardViewWithRadius(MRTheme::cardRadius());
-}
-
-MRCardView* MRStyleKit::codeCardView()
 {
     return cardViewWithRadius(MRTheme::cardRadius());
 }

@@ -31,10 +31,7 @@ public:
     static MRStyledText titleString(const QString& text, const MRColor& color, int weight, qreal size);
 
     static MRButton* primaryButtonWithTitle(const QString& title, const QObject* target = nullptr, Action action = {});
-    static MRButton* accentButtonWithTitle(const QString& title, const QObject* target = nullptr, Action action = {});
     static MRButton* ghostButtonWithTitle(const QString& title, const QObject* target = nullptr, Action action = {});
-    static MRButton* secondaryButtonWithTitle(const QString& title, const QObject* target = nullptr,
-                                              Action action = {});
     static MRButton* sendButtonWithTarget(const QObject* target = nullptr, Action action = {});
     // Its size is left to the caller.
     static MRButton* iconButtonWithSymbol(const QString& name, const QString& accessibilityLabel,
@@ -45,7 +42,6 @@ public:
 
     static MRCardView* cardViewWithRadius(qreal radius);
     static MRCardView* cardView();
-    static MRCardView* codeCardView();
     static MRLabel* sectionHeader(const QString& text);
 
     // The connection pick menu, read from ConnectionManager as it is now: "No database",

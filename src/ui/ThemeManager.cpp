@@ -20,32 +20,33 @@ ThemeManager& ThemeManager::shared()
 
 ThemeManager::ThemeManager()
 {
-    m_mode = QSettings().value(kModeKey, 0).toInt();
+    m_mode = Mode(QSettings().value(kModeKey, 0).toInt());
     auto& desktop = DesktopColorScheme::shared();
     connect(&desktop, &DesktopColorScheme::preferenceChanged, this, [this] {
-        if (m_mode != 1 && m_mode != 2)
+        if (m_mode != Mode::Light && m_mode != Mode::Dark)
             apply();
     });
 }
 
-void ThemeManager::setMode(int mode)
+void ThemeManager::setMode(Mode mode)
 {
     m_mode = mode;
-    QSettings().setValue(kModeKey, mode);
+    QSettings().setValue(kModeKey, int(mode));
     apply();
 }
 
 void ThemeManager::cycle()
 {
-    setMode((m_mode + 1) % 3);
+    // The remainder keeps the sign of a negative stored number, which then reads as System.
+    setMode(Mode((int(m_mode) + 1) % 3));
 }
 
 bool ThemeManager::effectiveDark() const
 {
     switch (m_mode) {
-    case 1:
+    case Mode::Light:
         return false;
-    case 2:
+    case Mode::Dark:
         return true;
     default:
         return DesktopColorScheme::shared().preference() == DesktopColorScheme::Preference::Dark;
@@ -63,9 +64,9 @@ void ThemeManager::apply()
 QString ThemeManager::label() const
 {
     switch (m_mode) {
-    case 1:
+    case Mode::Light:
         return QStringLiteral("Light");
-    case 2:
+    case Mode::Dark:
         return QStringLiteral("Dark");
     default:
         return QStringLiteral("System");
@@ -75,9 +76,9 @@ QString ThemeManager::label() const
 QString ThemeManager::symbolName() const
 {
     switch (m_mode) {
-    case 1:
+    case Mode::Light:
         return QStringLiteral("sun.max");
-    case 2:
+    case Mode::Dark:
         return QStringLiteral("moon.stars");
     default:
         return QStringLiteral("circle.lefthalf.filled");

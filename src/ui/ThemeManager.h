@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QString>
 
-// Holds the appearance mode (0 System, 1 Light, 2 Dark), stores it under MRThemeMode,
+// Holds the appearance mode, stores it under MRThemeMode,
 // applies it to the whole application and announces every change.
 class ThemeManager final : public QObject
 {
@@ -11,11 +11,15 @@ class ThemeManager final : public QObject
     Q_DISABLE_COPY_MOVE(ThemeManager)
 
 public:
+    // The numbers are what MRThemeMode stores and the appearance menu's tags. A stored
+    // number outside them is kept as it is and behaves as System.
+    enum class Mode : int { System = 0, Light = 1, Dark = 2 };
+
     static ThemeManager& shared();
 
-    int mode() const { return m_mode; }
+    Mode mode() const { return m_mode; }
     // Stores, persists, applies and notifies, even when the value is unchanged.
-    void setMode(int mode);
+    void setMode(Mode mode);
     // System → Light → Dark → System.
     void cycle();
     // Sets the application palette for the effective appearance, then notifies.
@@ -35,6 +39,6 @@ private:
     ThemeManager();
     bool effectiveDark() const;
 
-    int m_mode = 0;
+    Mode m_mode = Mode::System;
     bool m_dark = false;
 };

@@ -329,11 +329,17 @@ void TestDatabaseExecutor::completions()
         DatabaseExecutor executor;
         executor.executeQuery(u"SELECT pg_sleep(0.3)"_s, c, count);
         executor.executeQuery(u"CREATE TABLE %1 (id INTEGER)"_s.arg(table), c, count);
-        QThread::msleep(100);
+        // Going away while the first statement runs on the server.
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const auto active =
+                    run(m_executor, u"SELECT count(*) FROM pg_stat_activity WHERE query = 'SELECT pg_sleep(0.3)'"_s, c);
+                return active->result && active->result->rows.value(0).value(0) == u"1"_s;
+            },
+            10000));
     }
-    QTest::qWait(50);
-    QCOMPARE(*heard, 0);
     const auto created = run(m_executor, u"SELECT to_regclass('%1')"_s.arg(table), c);
+    QCOMPARE(*heard, 0);
     QVERIFY2(created->result && !created->result->rows.first().first(),
              "a statement queued behind the executor's end still ran");
 }

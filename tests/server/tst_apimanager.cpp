@@ -3,6 +3,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -278,11 +279,12 @@ void TestAPIManager::secondPromptCancelsFirst()
     const auto record = [&delivered](const std::optional<QString>& sql, const QString& error) {
         delivered << sql.value_or(u"error: "_s + error);
     };
+    QSignalSpy ended(APIManager::shared().network(), &QNetworkAccessManager::finished);
     APIManager::shared().searchWithPrompt(u"first"_s, record);
     QVERIFY(m_server->waitForRequests(1));
     APIManager::shared().searchWithPrompt(u"second"_s, record);
-    QTRY_COMPARE(delivered, QStringList({u"second"_s}));
-    QTest::qWait(700);
+    // Both transfers are over, the cancelled one included, and only the second was heard.
+    QTRY_COMPARE(ended.size(), 2);
     QCOMPARE(delivered, QStringList({u"second"_s}));
 }
 
@@ -295,16 +297,17 @@ void TestAPIManager::cancelAfterAnswerArrived()
         int calls = 0;
         APIManager::shared().searchWithPrompt(u"x"_s,
                                               [&calls](const std::optional<QString>&, const QString&) { ++calls; });
+        QSignalSpy ended(APIManager::shared().network(), &QNetworkAccessManager::finished);
         QVERIFY(m_server->waitForRequests(cancel ? 2 : 1));
-        // The server answers on its own thread while this one is blocked, so the answer is
-        // queued here before the cancel.
-        QThread::msleep(600);
+        // The server answers on its own thread while this one is blocked, so the answer has
+        // reached the client before the cancel.
+        QVERIFY(m_server->waitForAnswers(cancel ? 2 : 1));
         if (!cancel) {
             QTRY_COMPARE(calls, 1);
             continue;
         }
         APIManager::shared().cancelPendingRequests();
-        QTest::qWait(400);
+        QTRY_COMPARE(ended.size(), 1);
         QCOMPARE(calls, 0);
     }
 }

@@ -1,5 +1,6 @@
 #include "TestHttpServer.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QSemaphore>
 #include <QTcpServer>
@@ -78,6 +79,8 @@ private:
         }
         out += response.body;
         m_socket->write(out);
+        m_socket->flush();
+        m_server->noteAnswered();
         m_socket->disconnectFromHost();
     }
 
@@ -176,6 +179,24 @@ void TestHttpServer::clearRequests()
 {
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
+}
+
+void TestHttpServer::noteAnswered()
+{
+    QMutexLocker lock(&m_mutex);
+    ++m_answered;
+    m_answeredChanged.wakeAll();
+}
+
+bool TestHttpServer::waitForAnswers(int n, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&m_mutex);
+    while (m_answered < n) {
+        if (!m_answeredChanged.wait(&m_mutex, deadline))
+            return false;
+    }
+    return true;
 }
 
 bool TestHttpServer::waitForRequests(int n, int timeoutMs) const

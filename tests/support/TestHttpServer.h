@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QWaitCondition>
 #include <functional>
 #include <memory>
 
@@ -55,15 +56,21 @@ public:
     void clearRequests();
     // Waits, spinning the caller's event loop, until at least n requests have arrived.
     bool waitForRequests(int n, int timeoutMs = 5000) const;
+    // Blocks the caller, without running its event loop, until n answers have been handed
+    // whole to the network: for tests about answers that arrive while the client is busy.
+    bool waitForAnswers(int n, int timeoutMs = 5000) const;
 
 private:
     friend class TestHttpConnection;
     Response responseFor(const Request& request) const;
     void record(const Request& request);
+    void noteAnswered();
 
     mutable QMutex m_mutex;
     QMap<QPair<QByteArray, QByteArray>, Responder> m_routes;
     QList<Request> m_requests;
+    int m_answered = 0;
+    mutable QWaitCondition m_answeredChanged;
     QThread m_thread;
     quint16 m_port = 0;
 };

@@ -130,7 +130,7 @@ void TestTheme::modes()
 {
     ThemeManager& theme = ThemeManager::shared();
     QSignalSpy changed(&theme, &ThemeManager::themeDidChange);
-    QCOMPARE(theme.mode(), 0);
+    QCOMPARE(int(theme.mode()), 0);
     QCOMPARE(theme.label(), u"System"_s);
     QCOMPARE(theme.symbolName(), u"circle.lefthalf.filled"_s);
 
@@ -139,7 +139,7 @@ void TestTheme::modes()
     const QStringList symbols = {u"sun.max"_s, u"moon.stars"_s, u"circle.lefthalf.filled"_s};
     for (int i = 0; i < 3; ++i) {
         theme.cycle();
-        QCOMPARE(theme.mode(), expected[i]);
+        QCOMPARE(int(theme.mode()), expected[i]);
         QCOMPARE(QSettings().value(u"MRThemeMode"_s).toInt(), expected[i]);
         QCOMPARE(theme.label(), labels[i]);
         QCOMPARE(theme.symbolName(), symbols[i]);
@@ -147,26 +147,26 @@ void TestTheme::modes()
     QCOMPARE(changed.size(), 3);
 
     // Light on a desktop that prefers dark resolves every colour to its light value.
-    theme.setMode(1);
+    theme.setMode(ThemeManager::Mode(1));
     QVERIFY(!theme.isDark());
     QCOMPARE(QGuiApplication::palette().color(QPalette::Window), MRTheme::hex(0xFBFAF8));
-    theme.setMode(1);
+    theme.setMode(ThemeManager::Mode(1));
     QCOMPARE(changed.size(), 5);
 
-    theme.setMode(2);
+    theme.setMode(ThemeManager::Mode(2));
     QVERIFY(theme.isDark());
     QCOMPARE(MRTheme::textPrimary().resolve(QGuiApplication::palette()), MRTheme::hex(0xF4F2EC));
 
     // An out-of-range value stays stored, behaves as System, and cycles by the remainder.
-    theme.setMode(5);
+    theme.setMode(ThemeManager::Mode(5));
     QCOMPARE(QSettings().value(u"MRThemeMode"_s).toInt(), 5);
     QCOMPARE(theme.label(), u"System"_s);
     QCOMPARE(theme.symbolName(), u"circle.lefthalf.filled"_s);
     theme.cycle();
-    QCOMPARE(theme.mode(), 0);
-    theme.setMode(-2);
+    QCOMPARE(int(theme.mode()), 0);
+    theme.setMode(ThemeManager::Mode(-2));
     theme.cycle();
-    QCOMPARE(theme.mode(), -1);
+    QCOMPARE(int(theme.mode()), -1);
     QCOMPARE(theme.label(), u"System"_s);
 }
 
@@ -174,7 +174,7 @@ void TestTheme::systemFollowsDesktop()
 {
     ThemeManager& theme = ThemeManager::shared();
     QCOMPARE(DesktopColorScheme::shared().preference(), DesktopColorScheme::Preference::Dark);
-    theme.setMode(0);
+    theme.setMode(ThemeManager::Mode(0));
     QVERIFY(theme.isDark());
     QCOMPARE(QGuiApplication::palette().color(QPalette::Window), MRTheme::hex(0x1A1917));
 
@@ -186,10 +186,11 @@ void TestTheme::systemFollowsDesktop()
     QCOMPARE(QGuiApplication::palette().color(QPalette::Window), MRTheme::hex(0xFBFAF8));
 
     // A fixed mode ignores the desktop.
-    theme.setMode(2);
+    theme.setMode(ThemeManager::Mode(2));
     changed.clear();
+    QSignalSpy desktopChanged(&DesktopColorScheme::shared(), &DesktopColorScheme::preferenceChanged);
     announceScheme(1);
-    QTest::qWait(200);
+    QVERIFY(desktopChanged.wait(5000));
     QVERIFY(changed.isEmpty());
     QVERIFY(theme.isDark());
     QCOMPARE(DesktopColorScheme::fromPortalValue(QVariant(u"dark"_s)), DesktopColorScheme::Preference::None);

@@ -16,6 +16,7 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QHBoxLayout>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -109,7 +110,7 @@ private:
 
 void TestWidgets::init()
 {
-    ThemeManager::shared().setMode(1);
+    ThemeManager::shared().setMode(ThemeManager::Mode(1));
     m_window = std::make_unique<MRContentRootView>();
     m_layout = new QHBoxLayout(m_window.get());
     m_layout->setContentsMargins(30, 30, 30, 30);
@@ -144,8 +145,7 @@ void TestWidgets::rowInput()
     QFETCH(int, clicks);
     auto* row = place(new MRSidebarRow(QStringLiteral("plus"), QStringLiteral("New query")), QSize(200, 32));
     auto* other = place(new MRSidebarRow(QString(), QStringLiteral("Other")), QSize(200, 32));
-    int fired = 0;
-    row->setOnClick([&fired] { ++fired; });
+    QSignalSpy fired(row, &MRRowView::clicked);
     row->setFocus(Qt::TabFocusReason);
     QVERIFY(row->hasFocus());
     if (key || !text.isEmpty()) {
@@ -155,7 +155,7 @@ void TestWidgets::rowInput()
         QTest::mousePress(row, Qt::LeftButton, {}, QPoint(150, 15));
         QTest::mouseRelease(row, Qt::LeftButton, {}, QPoint(releaseX, 15));
     }
-    QCOMPARE(fired, clicks);
+    QCOMPARE(fired.size(), clicks);
     QCOMPARE(other->hasFocus(), key == Qt::Key_Tab);
 }
 
@@ -179,14 +179,11 @@ void TestWidgets::historyRow()
     auto* row = place(new MRHistoryRow(prompt, QStringLiteral("SELECT name FROM customers"), time), QSize(300, 62));
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(row);
     QCOMPARE(iface->text(QAccessible::Name), shown);
-    // Without onClick the press is harmless.
-    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    int clicks = 0;
-    row->setOnClick([&clicks] { ++clicks; });
+    QSignalSpy clicks(row, &MRRowView::clicked);
     iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     // A click on the SQL line is the row's click.
     QTest::mouseClick(row->sqlLine(), Qt::LeftButton, {}, QPoint(5, 5));
-    QCOMPARE(clicks, 2);
+    QCOMPARE(clicks.size(), 2);
 
     // The time keeps its full width at the right; the prompt stops 10 points before it.
     const int timeLeft = 300 - 14 - qCeil(QFontMetricsF(MRTheme::uiFont(11)).horizontalAdvance(time));
@@ -211,7 +208,7 @@ void TestWidgets::chip()
                        QSize(120, 26));
     chip->setSettingName(QStringLiteral("Single Results Mode"));
     QList<bool> heard;
-    chip->setOnToggle([&heard](bool on) { heard.append(on); });
+    connect(chip, &MRSettingChip::toggled, chip, [&heard](bool on) { heard.append(on); });
     const QPoint inside(100, 13);
     QVERIFY(shows(chip, inside, onWindow()));
     hover(chip);
@@ -226,7 +223,7 @@ void TestWidgets::chip()
     QTest::mouseClick(chip, Qt::LeftButton);
     QCOMPARE(heard, (QList<bool>{true, false}));
 
-    // A change from code is not the user's: onToggle does not hear it.
+    // A change from code is not the user's: no toggled().
     chip->setOn(true);
     QCOMPARE(heard.size(), 2);
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(chip);
@@ -268,7 +265,7 @@ void TestWidgets::pill()
     auto* pill = place(new MRPill({QStringLiteral("Query"), QStringLiteral("History")}), QSize(200, 30));
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(pill);
     QList<int> calls;
-    pill->setOnChange([&calls](int index) { calls.append(index); });
+    connect(pill, &MRPill::selectionChanged, pill, [&calls](int index) { calls.append(index); });
     pill->setSelectedIndex(start);
     QCOMPARE(iface->text(QAccessible::Value), pill->titles().value(start));
 
@@ -305,7 +302,7 @@ void TestWidgets::buttonFills()
     QFETCH(int, style);
     QFETCH(QList<MRColor>, fills);
     auto* button = place(new MRButton, QSize(80, 32));
-    button->setMrStyle(style);
+    button->setMrStyle(MRButton::Style(style));
     const QPoint centre(40, 16);
     QVERIFY(shows(button, centre, onWindow(fills.at(0))));
     // Only the ghost look has a border.
@@ -373,7 +370,7 @@ void TestWidgets::appearanceSwitchRepaints()
     // The same widgets, never rebuilt, follow each switch and come back without a stale colour.
     for (int mode : {1, 2, 1, 2}) {
         paints.counts.clear();
-        ThemeManager::shared().setMode(mode);
+        ThemeManager::shared().setMode(ThemeManager::Mode(mode));
         for (const auto& [widget, at, color] : samples) {
             QTRY_VERIFY(paints.counts.value(widget) > 0);
             QVERIFY(shows(widget, at, onWindow(color)));
