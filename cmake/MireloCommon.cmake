@@ -1,13 +1,16 @@
 # Settings every Mirelo target shares: language level, warnings and Qt safety defines.
 add_library(mirelo_common INTERFACE)
 target_compile_features(mirelo_common INTERFACE cxx_std_20)
-target_compile_options(mirelo_common INTERFACE -Wall -Wextra)
+target_compile_options(mirelo_common INTERFACE -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual)
 target_compile_definitions(mirelo_common INTERFACE
     QT_NO_KEYWORDS
     QT_NO_FOREACH
     QT_NO_CONTEXTLESS_CONNECT
     QT_NO_CAST_TO_ASCII
     QT_NO_URL_CAST_FROM_STRING)
+if(MIRELO_WERROR)
+    target_compile_options(mirelo_common INTERFACE -Werror)
+endif()
 if(MIRELO_SANITIZE)
     target_compile_options(mirelo_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                                    -fno-sanitize-recover=undefined)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
 #include <QStringList>
@@ -95,5 +96,6 @@ inline QString multiarchLibraryFolder()
 // The error when a connection that must be encrypted reached a server without TLS.
 inline QString sslNotOfferedError()
 {
-    return QStringLiteral("Connection failed: the server does not offer SSL, but this connection requires it.");
+    return QCoreApplication::translate(
+        "DatabaseExecutor", "Connection failed: the server does not offer SSL, but this connection requires it.");
 }

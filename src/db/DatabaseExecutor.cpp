@@ -3,9 +3,11 @@
 #include "db/MySQLClient.h"
 #include "db/PostgreSQLClient.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
 #include <cstdlib>
+#include <dlfcn.h>
 
 namespace {
 
@@ -14,7 +16,7 @@ const auto kMySQL = QStringLiteral("mysql");
 
 QString unsupportedType()
 {
-    return QStringLiteral("Unsupported database type.");
+    return QCoreApplication::translate("DatabaseExecutor", "Unsupported database type.");
 }
 
 struct OsRelease
@@ -101,13 +103,34 @@ void reserveWorkerArena()
 #endif
 }
 
+// The client libraries encrypt through OpenSSL, which keeps random generators and an
+// error queue per thread and frees them from a thread-exit hook. QThread::wait() returns
+// before such hooks have run, so a process that ends right after an executor (every test,
+// and the application at quit) could exit while the worker was still freeing them. The
+// worker hands them back itself before it reports that it has finished.
+void releaseThreadCryptoState()
+{
+    void* crypto = ::dlopen("libcrypto.so.3", RTLD_LAZY | RTLD_NOLOAD);
+    if (!crypto)
+        return;
+    using ThreadStop = void (*)();
+    if (auto stop = reinterpret_cast<ThreadStop>(::dlsym(crypto, "OPENSSL_thread_stop")))
+        stop();
+    ::dlclose(crypto);
+}
+
 } // namespace
 
 DatabaseExecutor& DatabaseExecutor::shared()
 {
-    // Lives until the process ends, like every store and service; an exit does not wait
-    // for a statement still running.
-    static DatabaseExecutor* instance = new DatabaseExecutor;
+    // Lives until the process ends, like every store and service; its worker is joined when
+    // the application quits, so no statement runs on into the process's teardown.
+    static DatabaseExecutor* instance = [] {
+        auto* executor = new DatabaseExecutor;
+        if (QCoreApplication* application = QCoreApplication::instance())
+            connect(application, &QCoreApplication::aboutToQuit, executor, &DatabaseExecutor::shutdown);
+        return executor;
+    }();
     return *instance;
 }
 
@@ -116,11 +139,17 @@ DatabaseExecutor::DatabaseExecutor() : m_worker(new QObject)
     m_thread.setObjectName(QStringLiteral("com.mirelo.dbexecutor"));
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(&m_thread, &QThread::finished, m_worker, &releaseThreadCryptoState, Qt::DirectConnection);
     m_thread.start();
     QMetaObject::invokeMethod(m_worker, &reserveWorkerArena, Qt::QueuedConnection);
 }
 
 DatabaseExecutor::~DatabaseExecutor()
+{
+    shutdown();
+}
+
+void DatabaseExecutor::shutdown()
 {
     // Statements already queued would otherwise still run before the thread ends.
     m_closing = true;
@@ -140,9 +169,9 @@ bool DatabaseExecutor::isAvailableForType(const QString& type)
 QString DatabaseExecutor::installInstructionsForType(const QString& type)
 {
     if (type == kPostgreSQL)
-        return QStringLiteral("PostgreSQL client library not found.\n\nInstall with:\n  ") + installCommand(true);
+        return tr("PostgreSQL client library not found.\n\nInstall with:\n  ") + installCommand(true);
     if (type == kMySQL)
-        return QStringLiteral("MySQL client library not found.\n\nInstall with:\n  ") + installCommand(false);
+        return tr("MySQL client library not found.\n\nInstall with:\n  ") + installCommand(false);
     return unsupportedType();
 }
 

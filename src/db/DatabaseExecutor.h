@@ -30,6 +30,9 @@ public:
     DatabaseExecutor();
     // Waits for the statement in progress; statements still waiting are dropped.
     ~DatabaseExecutor() override;
+    // What the destructor does, for the shared executor when the application quits.
+    // Statements submitted afterwards never run.
+    void shutdown();
 
     // True for "postgresql" or "mysql" when that client library can be loaded.
     static bool isAvailableForType(const QString& type);

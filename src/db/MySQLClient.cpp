@@ -3,6 +3,7 @@
 #include "db/ClientLibrary.h"
 #include "db/LibraryText.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 
@@ -145,14 +146,14 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
 {
     const std::shared_ptr<const Api> api = library().load();
     if (!api) {
-        *error = QStringLiteral("MySQL client library not found.");
+        *error = QCoreApplication::translate("DatabaseExecutor", "MySQL client library not found.");
         return {};
     }
     const Api& my = *api;
 
     MYSQL* handle = my.init(nullptr);
     if (!handle) {
-        *error = QStringLiteral("Failed to initialize MySQL client.");
+        *error = QCoreApplication::translate("DatabaseExecutor", "Failed to initialize MySQL client.");
         return {};
     }
     const auto closeConnection = qScopeGuard([&] { my.close(handle); });
@@ -161,11 +162,12 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
     // libmariadb negotiates TLS from its option alone; the capability flag without it
     // leaves the handshake waiting for the read time-out.
     const unsigned long flags = connection.ssl && !my.mariadb ? kClientSsl : 0;
-    const QString unknown = QStringLiteral("Unknown error");
+    const QString unknown = QCoreApplication::translate("DatabaseExecutor", "Unknown error");
     if (!my.realConnect(handle, connection.host.toUtf8().constData(), connection.username.toUtf8().constData(),
                         connection.password.toUtf8().constData(), connection.database.toUtf8().constData(),
                         static_cast<unsigned int>(connection.port), nullptr, flags)) {
-        *error = QStringLiteral("Connection failed: ") + errorText(my, handle, unknown);
+        *error =
+            QCoreApplication::translate("DatabaseExecutor", "Connection failed: ") + errorText(my, handle, unknown);
         return {};
     }
     // libmariadb falls back to plain text when the server has no TLS; never let that pass
@@ -181,7 +183,7 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
     QElapsedTimer clock;
     clock.start();
     if (my.query(handle, sql.toUtf8().constData()) != 0) {
-        *error = errorText(my, handle, QStringLiteral("Query failed"));
+        *error = errorText(my, handle, QCoreApplication::translate("DatabaseExecutor", "Query failed"));
         return {};
     }
 
@@ -189,7 +191,7 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
     MYSQL_RES* rows = my.useResult(handle);
     if (!rows) {
         if (my.errorNumber(handle) != 0) {
-            *error = errorText(my, handle, QStringLiteral("Query failed"));
+            *error = errorText(my, handle, QCoreApplication::translate("DatabaseExecutor", "Query failed"));
             return {};
         }
         const unsigned long long affected = my.affectedRows ? my.affectedRows(handle) : 0;
@@ -226,7 +228,7 @@ QueryResultPtr MySQLClient::execute(const QString& sql, const DatabaseConnection
     // Rows read one by one end early, without an error of their own, when the server
     // reports an error mid-stream; only the error number tells.
     if (my.errorNumber(handle) != 0) {
-        *error = errorText(my, handle, QStringLiteral("Query failed"));
+        *error = errorText(my, handle, QCoreApplication::translate("DatabaseExecutor", "Query failed"));
         return {};
     }
     result->statusMessage = QueryResult::rowsSummary(result->rowCount, result->executionTime);

@@ -3,6 +3,7 @@
 #include "db/ClientLibrary.h"
 #include "db/LibraryText.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QScopeGuard>
 
@@ -147,7 +148,7 @@ QueryResultPtr PostgreSQLClient::execute(const QString& sql, const DatabaseConne
 {
     const std::shared_ptr<const Api> api = library().load();
     if (!api) {
-        *error = QStringLiteral("PostgreSQL client library not found.");
+        *error = QCoreApplication::translate("DatabaseExecutor", "PostgreSQL client library not found.");
         return {};
     }
     const Api& pq = *api;
@@ -170,14 +171,14 @@ QueryResultPtr PostgreSQLClient::execute(const QString& sql, const DatabaseConne
                                   nullptr};
     PGconn* conn = pq.connectdbParams(keywords, values, 0);
     if (!conn) {
-        *error = QStringLiteral("Failed to allocate PostgreSQL connection.");
+        *error = QCoreApplication::translate("DatabaseExecutor", "Failed to allocate PostgreSQL connection.");
         return {};
     }
     const auto closeConnection = qScopeGuard([&] { pq.finish(conn); });
-    const QString unknown = QStringLiteral("Unknown error");
+    const QString unknown = QCoreApplication::translate("DatabaseExecutor", "Unknown error");
     if (pq.status(conn) != kConnectionOk) {
-        *error =
-            QStringLiteral("Connection failed: ") + orFallback(LibraryText::decode(pq.errorMessage(conn)), unknown);
+        *error = QCoreApplication::translate("DatabaseExecutor", "Connection failed: ") +
+                 orFallback(LibraryText::decode(pq.errorMessage(conn)), unknown);
         return {};
     }
     // sslmode=require already refuses a server without encryption; this guards against a
@@ -245,7 +246,8 @@ QueryResultPtr PostgreSQLClient::execute(const QString& sql, const DatabaseConne
         lastRows->statusMessage = QueryResult::rowsSummary(lastRows->rowCount, seconds);
         return lastRows;
     default:
-        *error = orFallback(LibraryText::decode(pq.resultErrorMessage(last)), QStringLiteral("Query failed."));
+        *error = orFallback(LibraryText::decode(pq.resultErrorMessage(last)),
+                            QCoreApplication::translate("DatabaseExecutor", "Query failed."));
         return {};
     }
 }

@@ -10,18 +10,16 @@
 // fresh connection and closes it. Rows are read as they arrive: the first
 // QueryResult::kMaxKeptRows are kept and the rest only counted, so a huge answer never
 // sits whole in memory.
-class PostgreSQLClient final
-{
-public:
-    PostgreSQLClient() = delete;
+namespace PostgreSQLClient {
 
-    // True when libpq is loaded with every function used here; thread-safe.
-    static bool load();
-    // Replaces the places libpq is looked for (nullopt restores them) and forgets the
-    // loaded library. Only while no statement runs.
-    static void setSearchListForTesting(std::optional<QStringList> searchList);
+// True when libpq is loaded with every function used here; thread-safe.
+bool load();
+// Replaces the places libpq is looked for (nullopt restores them) and forgets the
+// loaded library. Only while no statement runs.
+void setSearchListForTesting(std::optional<QStringList> searchList);
 
-    // Runs a text of one or more statements; the last statement's outcome is the result,
-    // as with a single PQexec. Null with the sentence in *error on failure.
-    static QueryResultPtr execute(const QString& sql, const DatabaseConnection& connection, QString* error);
-};
+// Runs a text of one or more statements; the last statement's outcome is the result,
+// as with a single PQexec. Null with the sentence in *error on failure.
+QueryResultPtr execute(const QString& sql, const DatabaseConnection& connection, QString* error);
+
+} // namespace PostgreSQLClient

@@ -1,5 +1,7 @@
 #include "db/QueryResult.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 QString milliseconds(double seconds)
@@ -12,13 +14,19 @@ QString milliseconds(double seconds)
 QString QueryResult::rowsSummary(quint64 total, double seconds)
 {
     if (total > quint64(kMaxKeptRows))
-        return QStringLiteral("Showing %1 of %2 rows (%3)").arg(kMaxKeptRows).arg(total).arg(milliseconds(seconds));
-    return QStringLiteral("%1 %2 (%3)")
+        return QCoreApplication::translate("QueryResult", "Showing %1 of %2 rows (%3)")
+            .arg(kMaxKeptRows)
+            .arg(total)
+            .arg(milliseconds(seconds));
+    return QCoreApplication::translate("QueryResult", "%1 %2 (%3)")
         .arg(total)
-        .arg(total == 1 ? QStringLiteral("row") : QStringLiteral("rows"), milliseconds(seconds));
+        .arg(total == 1 ? QCoreApplication::translate("QueryResult", "row")
+                        : QCoreApplication::translate("QueryResult", "rows"),
+             milliseconds(seconds));
 }
 
 QString QueryResult::affectedSummary(const QString& affected, double seconds)
 {
-    return QStringLiteral("OK — %1 rows affected (%2)").arg(affected, milliseconds(seconds));
+    return QCoreApplication::translate("QueryResult", "OK — %1 rows affected (%2)")
+        .arg(affected, milliseconds(seconds));
 }

@@ -1,5 +1,6 @@
 #include "platform/AtomicFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -11,16 +12,31 @@
 namespace AtomicFile {
 namespace {
 
-QString failure(const QString& what, const QString& path, int error)
+const char* const kWriteFailed = QT_TRANSLATE_NOOP("AtomicFile", "Could not write “%1”: %2.");
+
+// sentence holds %1 for the file's path and %2 for the system's reason.
+QString failure(const char* sentence, const QString& path, int error)
 {
-    return QStringLiteral("Could not %1 “%2”: %3.").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+    return QCoreApplication::translate("AtomicFile", sentence).arg(path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
+// Setting the umask to read it would change it for every thread for a moment, and another
+// thread creating a file then would get the wrong permissions; the kernel tells it instead.
 mode_t currentUmask()
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        while (!status.atEnd()) {
+            const QByteArray line = status.readLine();
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return static_cast<mode_t>(mask);
+            }
+        }
+    }
+    return 022;
 }
 
 } // namespace
@@ -33,18 +49,18 @@ QString write(const QString& path, const QByteArray& data, std::optional<int> mo
     // mkstemp creates the file with mode 0600, never wider.
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0)
-        return failure(QStringLiteral("create a temporary file for"), path, errno);
+        return failure(QT_TRANSLATE_NOOP("AtomicFile", "Could not create a temporary file for “%1”: %2."), path, errno);
 
-    auto fail = [&](const QString& what) {
+    auto fail = [&](const char* sentence) {
         const int error = errno;
         ::close(fd);
         ::unlink(tmpl.constData());
-        return failure(what, path, error);
+        return failure(sentence, path, error);
     };
 
     const mode_t wanted = mode ? static_cast<mode_t>(*mode) : (0666 & ~currentUmask());
     if (::fchmod(fd, wanted) != 0)
-        return fail(QStringLiteral("set the permissions of"));
+        return fail(QT_TRANSLATE_NOOP("AtomicFile", "Could not set the permissions of “%1”: %2."));
 
     const char* p = data.constData();
     qsizetype left = data.size();
@@ -53,22 +69,22 @@ QString write(const QString& path, const QByteArray& data, std::optional<int> mo
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return fail(QStringLiteral("write"));
+            return fail(kWriteFailed);
         }
         p += n;
         left -= n;
     }
     if (::fsync(fd) != 0)
-        return fail(QStringLiteral("write"));
+        return fail(kWriteFailed);
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(tmpl.constData());
-        return failure(QStringLiteral("write"), path, error);
+        return failure(kWriteFailed, path, error);
     }
     if (::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
         const int error = errno;
         ::unlink(tmpl.constData());
-        return failure(QStringLiteral("replace"), path, error);
+        return failure(QT_TRANSLATE_NOOP("AtomicFile", "Could not replace “%1”: %2."), path, error);
     }
     return {};
 }

@@ -76,31 +76,31 @@ QString APIManager::transportErrorText(int networkError)
 {
     switch (QNetworkReply::NetworkError(networkError)) {
     case QNetworkReply::ConnectionRefusedError:
-        return QStringLiteral("Could not connect to the server.");
+        return tr("Could not connect to the server.");
     case QNetworkReply::HostNotFoundError:
-        return QStringLiteral("A server with the specified hostname could not be found.");
+        return tr("A server with the specified hostname could not be found.");
     case QNetworkReply::TimeoutError:
-        return QStringLiteral("The request timed out.");
+        return tr("The request timed out.");
     case QNetworkReply::RemoteHostClosedError:
-        return QStringLiteral("The network connection was lost.");
+        return tr("The network connection was lost.");
     case QNetworkReply::SslHandshakeFailedError:
-        return QStringLiteral("An SSL error has occurred and a secure connection to the server cannot be made.");
+        return tr("An SSL error has occurred and a secure connection to the server cannot be made.");
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
-        return QStringLiteral("The Internet connection appears to be offline.");
+        return tr("The Internet connection appears to be offline.");
     case QNetworkReply::TooManyRedirectsError:
     case QNetworkReply::InsecureRedirectError:
-        return QStringLiteral("The server redirected the request too many times or to an insecure address.");
+        return tr("The server redirected the request too many times or to an insecure address.");
     case QNetworkReply::ProtocolUnknownError:
-        return QStringLiteral("The server address is not supported.");
+        return tr("The server address is not supported.");
     case QNetworkReply::ProxyConnectionRefusedError:
     case QNetworkReply::ProxyConnectionClosedError:
     case QNetworkReply::ProxyNotFoundError:
     case QNetworkReply::ProxyTimeoutError:
     case QNetworkReply::ProxyAuthenticationRequiredError:
-        return QStringLiteral("The proxy server could not be reached.");
+        return tr("The proxy server could not be reached.");
     default:
-        return QStringLiteral("The request to the server failed.");
+        return tr("The request to the server failed.");
     }
 }
 
@@ -159,7 +159,7 @@ void APIManager::validateKey(ValidateCompletion completion)
 {
     const QUrl url = endpointURL(m_serverURL, QStringLiteral("/api/v1/health"));
     if (url.isEmpty()) {
-        completion(false, QStringLiteral("Invalid server URL"));
+        completion(false, tr("Invalid server URL"));
         return;
     }
     QNetworkRequest request(url);
@@ -174,9 +174,9 @@ void APIManager::validateKey(ValidateCompletion completion)
         else if (outcome.status == 200)
             completion(true, {});
         else if (outcome.status == 401)
-            completion(false, QStringLiteral("Invalid API key"));
+            completion(false, tr("Invalid API key"));
         else
-            completion(false, QStringLiteral("Server returned status %1").arg(statusText(outcome.status)));
+            completion(false, tr("Server returned status %1").arg(statusText(outcome.status)));
     });
 }
 
@@ -185,12 +185,12 @@ void APIManager::searchWithPrompt(const QString& prompt, SearchCompletion comple
     cancelPendingRequests();
     const QUrl url = endpointURL(m_serverURL, QStringLiteral("/api/v1"));
     if (url.isEmpty()) {
-        completion(std::nullopt, QStringLiteral("Invalid server URL"));
+        completion(std::nullopt, tr("Invalid server URL"));
         return;
     }
     // JSON text cannot carry a lone surrogate; sending a silently altered prompt would be worse.
     if (!prompt.isValidUtf16()) {
-        completion(std::nullopt, QStringLiteral("Failed to encode request"));
+        completion(std::nullopt, tr("Failed to encode request"));
         return;
     }
     QJsonObject parameters = QuerySettings::shared().requestParameters();
@@ -230,21 +230,20 @@ APIManager::Answer APIManager::interpretGenerationAnswer(int status, const QByte
 {
     const QString code = statusText(status);
     if (status == 401)
-        return {std::nullopt, QStringLiteral("Invalid API key. Please log in again.")};
+        return {std::nullopt, tr("Invalid API key. Please log in again.")};
     if (status == 429)
-        return {std::nullopt, QStringLiteral("Rate limit exceeded. Please try again later.")};
+        return {std::nullopt, tr("Rate limit exceeded. Please try again later.")};
     if (body.isEmpty())
-        return {std::nullopt, QStringLiteral("Empty response (HTTP %1)").arg(code)};
+        return {std::nullopt, tr("Empty response (HTTP %1)").arg(code)};
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || (!document.isObject() && !document.isArray())) {
         const std::optional<QString> text = strictUtf8(body);
-        return {std::nullopt, QStringLiteral("HTTP %1 — non-JSON response: %2")
-                                  .arg(code, text ? clip(*text, 200) : QStringLiteral("(empty)"))};
+        return {std::nullopt, tr("HTTP %1 — non-JSON response: %2").arg(code, text ? clip(*text, 200) : tr("(empty)"))};
     }
     if (!document.isObject())
-        return {std::nullopt, QStringLiteral("HTTP %1 — unexpected response format").arg(code)};
+        return {std::nullopt, tr("HTTP %1 — unexpected response format").arg(code)};
 
     const QJsonObject answer = document.object();
     if (answer.value(QStringLiteral("status")) == QLatin1String("success")) {
@@ -257,5 +256,5 @@ APIManager::Answer APIManager::interpretGenerationAnswer(int status, const QByte
         return {std::nullopt, QStringLiteral("[%1] %2").arg(errorType.toString(), error.toString())};
     if (error.isString())
         return {std::nullopt, error.toString()};
-    return {std::nullopt, QStringLiteral("HTTP %1: %2").arg(code, clip(QString::fromUtf8(body), 300))};
+    return {std::nullopt, tr("HTTP %1: %2").arg(code, clip(QString::fromUtf8(body), 300))};
 }

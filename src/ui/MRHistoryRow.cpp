@@ -3,6 +3,7 @@
 #include "ui/MRSQLLineView.h"
 #include "ui/MRWidgetTheme.h"
 
+#include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QtMath>
@@ -29,7 +30,8 @@ QFont timeFont()
 } // namespace
 
 MRHistoryRow::MRHistoryRow(const QString& prompt, const QString& sql, const QString& time, QWidget* parent)
-    : MRRowView(parent), m_prompt(prompt.isEmpty() ? QStringLiteral("(empty prompt)") : prompt), m_time(time),
+    : MRRowView(parent),
+      m_prompt(prompt.isEmpty() ? QCoreApplication::translate("MRHistoryRow", "(empty prompt)") : prompt), m_time(time),
       m_sqlLine(new MRSQLLineView(this))
 {
     setFixedHeight(kHeight);

@@ -119,7 +119,7 @@ void MRPill::selectNextWrapping()
 
 QString MRPill::accessibleLabel() const
 {
-    return QStringLiteral("Switch view");
+    return tr("Switch view");
 }
 
 QString MRPill::accessibleValue() const

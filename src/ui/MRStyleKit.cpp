@@ -6,6 +6,7 @@
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
 
+#include <QCoreApplication>
 #include <QMenu>
 #include <QtMath>
 
@@ -130,11 +131,12 @@ QMenu* MRStyleKit::connectionMenuForTarget(const QObject* target, std::function<
             QObject::connect(item, &QAction::triggered, context, [selectAction, item] { selectAction(item); });
     };
 
-    addChoice(QStringLiteral("No database"), QVariant(), !activeId.has_value());
+    addChoice(QCoreApplication::translate("MRStyleKit", "No database"), QVariant(), !activeId.has_value());
     if (!connections.isEmpty())
         menu->addSeparator();
     for (const DatabaseConnection& connection : connections) {
-        const QString name = connection.name.isEmpty() ? QStringLiteral("(unnamed)") : connection.name;
+        const QString name =
+            connection.name.isEmpty() ? QCoreApplication::translate("MRStyleKit", "(unnamed)") : connection.name;
         const QString host = connection.host.isEmpty() ? QStringLiteral("localhost") : connection.host;
         // One multi-argument arg(), so a name holding "%2" is not filled in again.
         const QString title =
@@ -142,7 +144,7 @@ QMenu* MRStyleKit::connectionMenuForTarget(const QObject* target, std::function<
         addChoice(title, connection.connectionId, activeId == connection.connectionId);
     }
     menu->addSeparator();
-    QAction* manage = menu->addAction(QStringLiteral("Manage Databases…"));
+    QAction* manage = menu->addAction(QCoreApplication::translate("MRStyleKit", "Manage Databases…"));
     if (manageAction)
         QObject::connect(manage, &QAction::triggered, context, std::move(manageAction));
     return menu;

@@ -65,11 +65,11 @@ QString ThemeManager::label() const
 {
     switch (m_mode) {
     case Mode::Light:
-        return QStringLiteral("Light");
+        return tr("Light");
     case Mode::Dark:
-        return QStringLiteral("Dark");
+        return tr("Dark");
     default:
-        return QStringLiteral("System");
+        return tr("System");
     }
 }
 

@@ -1,10 +1,12 @@
 #include "workspace/QueryResultModel.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 const QString& nullText()
 {
-    static const QString text = QStringLiteral("NULL");
+    static const QString text = QCoreApplication::translate("QueryResultModel", "NULL");
     return text;
 }
 

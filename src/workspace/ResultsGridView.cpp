@@ -215,8 +215,8 @@ protected:
 
 ResultsGridView::ResultsGridView(QWidget* parent)
     : QWidget(parent), m_model(new QueryResultModel(this)), m_table(new ResultsTable(this)),
-      m_border(new GridBorder(this)), m_menu(new QMenu(this)), m_copyAction(m_menu->addAction(QStringLiteral("Copy"))),
-      m_exportAction(m_menu->addAction(QStringLiteral("Export CSV…")))
+      m_border(new GridBorder(this)), m_menu(new QMenu(this)), m_copyAction(m_menu->addAction(tr("Copy"))),
+      m_exportAction(m_menu->addAction(tr("Export CSV…")))
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 

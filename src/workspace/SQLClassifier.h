@@ -14,29 +14,27 @@
 // the same text differently, the text is read each way and counts as changing data when
 // any reading leaves one of the words in code. A literal or comment that never closes
 // hides nothing, and quoted identifiers and dollar-quoted bodies stay in view.
-class SQLClassifier final
+namespace SQLClassifier {
+
+enum class Dialect { PostgreSQL, MySQL };
+
+// One way a server may read the text. backslashEscapes: PostgreSQL with
+// standard_conforming_strings off (backslashes escape in every string, not only in
+// E'…'), or MySQL without NO_BACKSLASH_ESCAPES (its default).
+struct Reading
 {
-public:
-    SQLClassifier() = delete;
-
-    enum class Dialect { PostgreSQL, MySQL };
-
-    // One way a server may read the text. backslashEscapes: PostgreSQL with
-    // standard_conforming_strings off (backslashes escape in every string, not only in
-    // E'…'), or MySQL without NO_BACKSLASH_ESCAPES (its default).
-    struct Reading
-    {
-        Dialect dialect = Dialect::PostgreSQL;
-        bool backslashEscapes = false;
-    };
-
-    static bool isDestructive(QStringView sql);
-
-    // The text a server would take as code under one reading: each string literal and
-    // comment replaced by one space; quoted identifiers, dollar-quoted bodies and MySQL's
-    // executable comments kept; everything from an opener that never closes kept as is.
-    static QString codeText(QStringView sql, Reading reading);
-
-    // Whether text holds one of the 21 words as a whole word, in any letter case.
-    static bool containsModifyingKeyword(QStringView text);
+    Dialect dialect = Dialect::PostgreSQL;
+    bool backslashEscapes = false;
 };
+
+bool isDestructive(QStringView sql);
+
+// The text a server would take as code under one reading: each string literal and
+// comment replaced by one space; quoted identifiers, dollar-quoted bodies and MySQL's
+// executable comments kept; everything from an opener that never closes kept as is.
+QString codeText(QStringView sql, Reading reading);
+
+// Whether text holds one of the 21 words as a whole word, in any letter case.
+bool containsModifyingKeyword(QStringView text);
+
+} // namespace SQLClassifier
