@@ -1,9 +1,10 @@
+# shellcheck shell=bash
 # Installs the Debian packages Mirelo needs to build and test, only those missing.
 # Usage: mirelo_install_packages [extra package…]
 
 MIRELO_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev libgl-dev
     dbus-daemon fonts-dejavu-core openssl
     libpq5 postgresql postgresql-client
     libmariadb3 mariadb-server mariadb-client
