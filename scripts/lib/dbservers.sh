@@ -220,6 +220,7 @@ EOF
 }
 
 # Arguments: the kinds to start, "pg" and/or "mysql"; none starts both.
+# shellcheck disable=SC2120 # the kinds are optional
 mirelo_db_start() {
     local kinds=("$@") kind summary=
     [ ${#kinds[@]} -gt 0 ] || kinds=(pg mysql)
