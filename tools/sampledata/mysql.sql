@@ -61,15 +61,17 @@ CREATE TABLE order_items (
 -- 1000 users over the last 400 days; every 50th signed up at midnight today, so the
 -- current month always has sign-ups, even on its first day.
 INSERT INTO users (id, name, email, plan, country, signed_up_at)
-WITH digits (d) AS (SELECT 0 UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5
-                     UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9),
+WITH digits (d) AS (SELECT 0 UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4
+                    UNION ALL SELECT 5 UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9),
 seq (n) AS (SELECT 1 + a.d + 10 * b.d + 100 * c.d + 1000 * e.d FROM digits a, digits b, digits c, digits e),
 names AS (
     SELECT n,
-           ELT(1 + n % 20, 'Ada', 'Ben', 'Chloe', 'Dmitri', 'Elena', 'Farid', 'Grace', 'Hiro', 'Ines', 'Jonas', 'Kofi',
-               'Lena', 'Mateo', 'Nora', 'Omar', 'Priya', 'Quinn', 'Rosa', 'Sven', 'Yuki') AS first,
-           ELT(1 + (n * 7) % 16, 'Abbott', 'Bauer', 'Costa', 'Dubois', 'Eriksen', 'Fischer', 'Garcia', 'Horvat', 'Ito',
-               'Jansen', 'Kowalski', 'Larsen', 'Moreau', 'Novak', 'Okafor', 'Petrov') AS last
+           ELT(1 + n % 30, 'Ada', 'Ben', 'Chloe', 'Dmitri', 'Elena', 'Farid', 'Grace', 'Hiro', 'Ines', 'Jonas', 'Kofi',
+               'Lena', 'Mateo', 'Nora', 'Omar', 'Priya', 'Quinn', 'Rosa', 'Sven', 'Tomasz', 'Uma', 'Victor',
+               'Wanda', 'Xavier', 'Yuki', 'Zara', 'Amir', 'Beatriz', 'Carmen', 'Dario') AS first,
+           ELT(1 + (n * 7 + n DIV 30) % 25, 'Abbott', 'Bauer', 'Costa', 'Dubois', 'Eriksen', 'Fischer', 'Garcia',
+               'Horvat', 'Ito', 'Jansen', 'Kowalski', 'Larsen', 'Moreau', 'Novak', 'Okafor', 'Petrov', 'Quintero',
+               'Rossi', 'Schmidt', 'Tanaka', 'Urban', 'Varga', 'Weber', 'Yilmaz', 'Zielinski') AS last
     FROM seq
     WHERE n <= 1000)
 SELECT n,
@@ -95,8 +97,8 @@ ORDER BY id;
 
 -- 60 products: five lines of the same twelve articles.
 INSERT INTO products (id, name, category, price, stock)
-WITH digits (d) AS (SELECT 0 UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5
-                     UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9),
+WITH digits (d) AS (SELECT 0 UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4
+                    UNION ALL SELECT 5 UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9),
 seq (n) AS (SELECT 1 + a.d + 10 * b.d + 100 * c.d + 1000 * e.d FROM digits a, digits b, digits c, digits e)
 SELECT n,
        CONCAT(ELT(1 + (n - 1) DIV 12, 'Classic', 'Organic', 'Deluxe', 'Travel', 'Nordic'), ' ',
@@ -112,14 +114,14 @@ ORDER BY n;
 
 -- 3000 orders over the last year.
 INSERT INTO orders (id, customer_id, status, ordered_at)
-WITH digits (d) AS (SELECT 0 UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 UNION ALL SELECT 5
-                     UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9),
+WITH digits (d) AS (SELECT 0 UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4
+                    UNION ALL SELECT 5 UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL SELECT 9),
 seq (n) AS (SELECT 1 + a.d + 10 * b.d + 100 * c.d + 1000 * e.d FROM digits a, digits b, digits c, digits e)
 SELECT n,
        1 + (n * 7919) % 700,
        ELT(1 + (n * 11) % 10, 'delivered', 'delivered', 'delivered', 'delivered', 'delivered', 'shipped', 'shipped',
            'paid', 'pending', 'cancelled'),
-       NOW() - INTERVAL ((n * 97) % 365) DAY - INTERVAL ((n * 53) % 1440) MINUTE
+       NOW() - INTERVAL ((n * n * 31 + n * 17) % 365) DAY - INTERVAL ((n * 53) % 1440) MINUTE
 FROM seq
 WHERE n <= 3000
 ORDER BY n;

@@ -72,10 +72,14 @@ SELECT n,
             ELSE localtimestamp(0) - make_interval(days => (n * 37) % 400, mins => (n * 131) % 1440) END
 FROM generate_series(1, 1000) AS n,
      LATERAL (SELECT (ARRAY['Ada', 'Ben', 'Chloe', 'Dmitri', 'Elena', 'Farid', 'Grace', 'Hiro', 'Ines', 'Jonas',
-                            'Kofi', 'Lena', 'Mateo', 'Nora', 'Omar', 'Priya', 'Quinn', 'Rosa', 'Sven', 'Yuki'])[1 + n % 20]
+                            'Kofi', 'Lena', 'Mateo', 'Nora', 'Omar', 'Priya', 'Quinn', 'Rosa', 'Sven', 'Tomasz',
+                            'Uma', 'Victor', 'Wanda', 'Xavier', 'Yuki', 'Zara', 'Amir', 'Beatriz', 'Carmen',
+                            'Dario'])[1 + n % 30]
                      AS first,
-                     (ARRAY['Abbott', 'Bauer', 'Costa', 'Dubois', 'Eriksen', 'Fischer', 'Garcia', 'Horvat', 'Ito',
-                            'Jansen', 'Kowalski', 'Larsen', 'Moreau', 'Novak', 'Okafor', 'Petrov'])[1 + (n * 7) % 16]
+                     (ARRAY['Abbott', 'Bauer', 'Costa', 'Dubois', 'Eriksen', 'Fischer', 'Garcia', 'Horvat',
+                            'Ito', 'Jansen', 'Kowalski', 'Larsen', 'Moreau', 'Novak', 'Okafor', 'Petrov',
+                            'Quintero', 'Rossi', 'Schmidt', 'Tanaka', 'Urban', 'Varga', 'Weber', 'Yilmaz',
+                            'Zielinski'])[1 + (n * 7 + n / 30) % 25]
                      AS last) AS names
 ORDER BY n;
 
@@ -108,7 +112,7 @@ SELECT n,
        1 + (n * 7919) % 700,
        (ARRAY['delivered', 'delivered', 'delivered', 'delivered', 'delivered', 'shipped', 'shipped', 'paid', 'pending',
               'cancelled'])[1 + (n * 11) % 10],
-       localtimestamp(0) - make_interval(days => (n * 97) % 365, mins => (n * 53) % 1440)
+       localtimestamp(0) - make_interval(days => (n * n * 31 + n * 17) % 365, mins => (n * 53) % 1440)
 FROM generate_series(1, 3000) AS n
 ORDER BY n;
 
