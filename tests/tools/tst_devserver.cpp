@@ -296,7 +296,6 @@ void TestDevServer::keyCheck()
     QFETCH(QString, key);
     QFETCH(QString, error);
     QFETCH(QString, logged);
-    m_pg.log();
     const qsizetype logStart = m_pg.log().size();
 
     APIManager& api = APIManager::shared();

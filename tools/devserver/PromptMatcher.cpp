@@ -235,7 +235,6 @@ private:
     QString daysAgo(qint64 days) const;
     QString periodStart(const QString& period) const;
     Generation answer(const QStringList& clauses, const QString& outcome) const;
-    Generation refused() const { return *m_refusal; }
     void refuse(const QString& type, const QString& sentence, const QString& outcome)
     {
         if (!m_refusal)
@@ -245,14 +244,12 @@ private:
     SqlDialect m_dialect;
     qint64 m_userId;
     GenerationSettings m_settings;
-    QString m_prompt;
     QStringList m_corrections;
     std::optional<Generation> m_refusal;
 };
 
 Generation Composer::compose(const QString& prompt)
 {
-    m_prompt = prompt;
     static const QString destructiveVerbs =
         QStringLiteral("delete|remove|erase|drop|truncate|alter|update|change|set|insert|add|create");
     static const QRegularExpression destructive = pattern(QStringLiteral("(?:%1)\\b.*").arg(destructiveVerbs));
