@@ -11,7 +11,7 @@ shift
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target "$target"
 
-# shellcheck source=scripts/lib/dbservers.sh
+# shellcheck source=../scripts/lib/dbservers.sh
 source "$root/scripts/lib/dbservers.sh"
 trap mirelo_db_stop EXIT
 trap 'exit 130' INT TERM

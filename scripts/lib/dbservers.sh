@@ -1,15 +1,17 @@
+# shellcheck shell=bash
 # Throwaway PostgreSQL 15 and MariaDB servers on loopback for the tests and benchmarks.
 #
 # Usage (bash):
 #   source scripts/lib/dbservers.sh
 #   mirelo_db_start     # starts the servers and exports the variables below
+#   mirelo_db_start pg  # the same for PostgreSQL alone ("mysql" for MariaDB alone)
 #   ...                 # run whatever needs them
 #   mirelo_db_stop      # stops the servers, removes their folders; safe to call twice
 #
-# Four servers run, each in its own folder under one temporary folder, on free ports of
-# 127.0.0.1. When started as root they run as the packages' own accounts (postgres,
-# mysql), since neither server agrees to run as root. Each run makes a fresh self-signed
-# certificate and a random password.
+# Each kind runs as two servers, one with TLS and one without, each in its own folder
+# under one temporary folder, on free ports of 127.0.0.1. When started as root they run as
+# the packages' own accounts (postgres, mysql), since neither server agrees to run as root.
+# Each run makes a fresh self-signed certificate and a random password.
 #
 # Exported for the programs that use them:
 #   MIRELO_TEST_PG_HOST         127.0.0.1
@@ -22,11 +24,18 @@
 #   MIRELO_TEST_MYSQL_USER, MIRELO_TEST_MYSQL_PASSWORD, MIRELO_TEST_MYSQL_DATABASE
 #                               the same for MariaDB; the user has every right on the
 #                               test database, routines included
+#   MIRELO_TEST_PG_SHOP_DATABASE, MIRELO_TEST_MYSQL_SHOP_DATABASE
+#                               a second database on the server of MIRELO_TEST_*_PORT,
+#                               owned by the same user, holding the demo shop of
+#                               tools/sampledata (users, customers, products, orders,
+#                               order_items)
 #   MIRELO_TEST_DB_ROOT         the folder holding the servers' data and logs
 
 MIRELO_PG_BIN="${MIRELO_PG_BIN:-/usr/lib/postgresql/15/bin}"
 MIRELO_DB_USER_NAME="mirelo"
 MIRELO_DB_DATABASE="mirelo_test"
+MIRELO_DB_SHOP_DATABASE="mirelo_shop"
+MIRELO_SAMPLE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/sampledata" && pwd)"
 
 # Runs a command as the given account when we are root, else as ourselves.
 _mirelo_db_as() {
@@ -85,8 +94,8 @@ _mirelo_db_install_certificate() {
 
 # Starts one PostgreSQL cluster from dir/data on a free port; prints the port.
 _mirelo_pg_run() {
-    local dir="$1" account="$2" attempt port
-    for attempt in 1 2 3 4 5; do
+    local dir="$1" account="$2" port
+    for _ in 1 2 3 4 5; do
         port="$(_mirelo_db_free_port)"
         if _mirelo_db_as "$account" "$MIRELO_PG_BIN/pg_ctl" start -w -t 60 -D "$dir/data" -l "$dir/server.log" \
             -o "-p $port -k $dir" >/dev/null 2>&1; then
@@ -134,15 +143,23 @@ EOF
             -c "CREATE ROLE $MIRELO_DB_USER_NAME LOGIN PASSWORD '$MIRELO_TEST_PG_PASSWORD'" \
             -c "CREATE DATABASE $MIRELO_DB_DATABASE OWNER $MIRELO_DB_USER_NAME" >/dev/null || return 1
     done
+    psql -h "$dir" -p "$MIRELO_TEST_PG_PORT" -U postgres -d postgres -X -q -v ON_ERROR_STOP=1 \
+        -c "CREATE DATABASE $MIRELO_DB_SHOP_DATABASE OWNER $MIRELO_DB_USER_NAME" >/dev/null || return 1
+    PGPASSWORD="$MIRELO_TEST_PG_PASSWORD" psql -h 127.0.0.1 -p "$MIRELO_TEST_PG_PORT" -U "$MIRELO_DB_USER_NAME" \
+        -d "$MIRELO_DB_SHOP_DATABASE" -X -q -f "$MIRELO_SAMPLE_DIR/postgresql.sql" >"$dir/sample.log" 2>&1 || {
+        echo "Loading the sample data into PostgreSQL failed; see $dir/sample.log" >&2
+        return 1
+    }
     export MIRELO_TEST_PG_HOST=127.0.0.1 MIRELO_TEST_PG_PORT MIRELO_TEST_PG_PLAIN_PORT
     export MIRELO_TEST_PG_USER="$MIRELO_DB_USER_NAME" MIRELO_TEST_PG_DATABASE="$MIRELO_DB_DATABASE"
+    export MIRELO_TEST_PG_SHOP_DATABASE="$MIRELO_DB_SHOP_DATABASE"
 }
 
 # Starts one MariaDB server over dir/data; extra server options follow. Prints the port.
 _mirelo_mysql_run() {
-    local dir="$1" account="$2" attempt port waited
+    local dir="$1" account="$2" port
     shift 2
-    for attempt in 1 2 3 4 5; do
+    for _ in 1 2 3 4 5; do
         port="$(_mirelo_db_free_port)"
         rm -f "$dir/server.pid"
         _mirelo_db_as "$account" /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --port="$port" \
@@ -151,7 +168,7 @@ _mirelo_mysql_run() {
             --innodb-log-file-size=8M --innodb-flush-log-at-trx-commit=0 --init-file="$MIRELO_TEST_DB_ROOT/mysql-init.sql" \
             "$@" >/dev/null 2>&1 &
         local launcher=$!
-        for waited in $(seq 1 300); do
+        for _ in $(seq 1 300); do
             if MYSQL_PWD="$MIRELO_TEST_MYSQL_PASSWORD" mariadb --no-defaults -h 127.0.0.1 -P "$port" \
                 -u "$MIRELO_DB_USER_NAME" -e 'SELECT 1' "$MIRELO_DB_DATABASE" >/dev/null 2>&1; then
                 echo "$port"
@@ -176,6 +193,8 @@ _mirelo_mysql_start() {
 CREATE USER IF NOT EXISTS '$MIRELO_DB_USER_NAME'@'%' IDENTIFIED BY '$MIRELO_TEST_MYSQL_PASSWORD';
 CREATE DATABASE IF NOT EXISTS $MIRELO_DB_DATABASE CHARACTER SET utf8mb4;
 GRANT ALL PRIVILEGES ON $MIRELO_DB_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
+CREATE DATABASE IF NOT EXISTS $MIRELO_DB_SHOP_DATABASE CHARACTER SET utf8mb4;
+GRANT ALL PRIVILEGES ON $MIRELO_DB_SHOP_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
 EOF
     chmod 644 "$MIRELO_TEST_DB_ROOT/mysql-init.sql"
     _mirelo_db_as "$account" mariadb-install-db --no-defaults --datadir="$dir/data" --skip-test-db \
@@ -190,29 +209,55 @@ EOF
     MIRELO_TEST_MYSQL_PORT="$(_mirelo_mysql_run "$dir" "$account" \
         --ssl-cert="$dir/server.crt" --ssl-key="$dir/server.key")" || return 1
     MIRELO_TEST_MYSQL_PLAIN_PORT="$(_mirelo_mysql_run "$plain" "$account")" || return 1
+    MYSQL_PWD="$MIRELO_TEST_MYSQL_PASSWORD" mariadb --no-defaults -h 127.0.0.1 -P "$MIRELO_TEST_MYSQL_PORT" \
+        -u "$MIRELO_DB_USER_NAME" "$MIRELO_DB_SHOP_DATABASE" <"$MIRELO_SAMPLE_DIR/mysql.sql" >"$dir/sample.log" 2>&1 || {
+        echo "Loading the sample data into MariaDB failed; see $dir/sample.log" >&2
+        return 1
+    }
     export MIRELO_TEST_MYSQL_HOST=127.0.0.1 MIRELO_TEST_MYSQL_PORT MIRELO_TEST_MYSQL_PLAIN_PORT
     export MIRELO_TEST_MYSQL_USER="$MIRELO_DB_USER_NAME" MIRELO_TEST_MYSQL_DATABASE="$MIRELO_DB_DATABASE"
+    export MIRELO_TEST_MYSQL_SHOP_DATABASE="$MIRELO_DB_SHOP_DATABASE"
 }
 
+# Arguments: the kinds to start, "pg" and/or "mysql"; none starts both.
+# shellcheck disable=SC2120 # the kinds are optional
 mirelo_db_start() {
+    local kinds=("$@") kind summary=
+    [ ${#kinds[@]} -gt 0 ] || kinds=(pg mysql)
+    for kind in "${kinds[@]}"; do
+        case "$kind" in
+        pg | mysql) ;;
+        *)
+            echo "mirelo_db_start: unknown server kind \"$kind\"; use pg or mysql." >&2
+            return 1
+            ;;
+        esac
+    done
     MIRELO_TEST_DB_ROOT="$(mktemp -d "${TMPDIR:-/tmp}/mirelo-db.XXXXXX")" || return 1
     chmod 755 "$MIRELO_TEST_DB_ROOT"
     export MIRELO_TEST_DB_ROOT
-    export MIRELO_TEST_PG_PASSWORD="pg-$(openssl rand -hex 12)"
-    export MIRELO_TEST_MYSQL_PASSWORD="my-$(openssl rand -hex 12)"
+    MIRELO_TEST_PG_PASSWORD="pg-$(openssl rand -hex 12)" || return 1
+    MIRELO_TEST_MYSQL_PASSWORD="my-$(openssl rand -hex 12)" || return 1
+    export MIRELO_TEST_PG_PASSWORD MIRELO_TEST_MYSQL_PASSWORD
     _mirelo_db_certificate || {
         echo "Could not make the servers' certificate." >&2
         return 1
     }
-    _mirelo_pg_start || return 1
-    _mirelo_mysql_start || return 1
-    echo "Database servers: PostgreSQL on $MIRELO_TEST_PG_PORT (plain $MIRELO_TEST_PG_PLAIN_PORT)," \
-        "MariaDB on $MIRELO_TEST_MYSQL_PORT (plain $MIRELO_TEST_MYSQL_PLAIN_PORT)"
+    for kind in "${kinds[@]}"; do
+        if [ "$kind" = pg ]; then
+            _mirelo_pg_start || return 1
+            summary+="${summary:+, }PostgreSQL on $MIRELO_TEST_PG_PORT (plain $MIRELO_TEST_PG_PLAIN_PORT)"
+        else
+            _mirelo_mysql_start || return 1
+            summary+="${summary:+, }MariaDB on $MIRELO_TEST_MYSQL_PORT (plain $MIRELO_TEST_MYSQL_PLAIN_PORT)"
+        fi
+    done
+    echo "Database servers: $summary"
 }
 
 mirelo_db_stop() {
     # Runs from EXIT traps of scripts under "set -e": nothing here may stop it half-way.
-    local root="${MIRELO_TEST_DB_ROOT:-}" dir pid i
+    local root="${MIRELO_TEST_DB_ROOT:-}" dir pid
     [ -n "$root" ] && [ -d "$root" ] || return 0
     for dir in "$root/pg" "$root/pg-plain"; do
         [ -f "$dir/data/postmaster.pid" ] || continue
@@ -222,7 +267,7 @@ mirelo_db_stop() {
     for dir in "$root/mysql" "$root/mysql-plain"; do
         pid="$(cat "$dir/server.pid" 2>/dev/null)" || continue
         kill "$pid" 2>/dev/null || continue
-        for i in $(seq 1 100); do
+        for _ in $(seq 1 100); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done

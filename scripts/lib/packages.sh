@@ -1,9 +1,13 @@
+# shellcheck shell=bash
 # Installs the Debian packages Mirelo needs to build and test, only those missing.
 # Usage: mirelo_install_packages [extra package…]
 
 MIRELO_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    # The demo server; the HTTP server's CMake files need the WebSockets ones, which the
+    # package does not pull in.
+    qt6-httpserver-dev qt6-websockets-dev
     dbus-daemon fonts-dejavu-core openssl
     clang-format shellcheck
     libpq5 postgresql postgresql-client
@@ -18,6 +22,7 @@ mirelo_as_root() {
     fi
 }
 
+# shellcheck disable=SC2120 # extra packages are optional
 mirelo_install_packages() {
     local wanted=("${MIRELO_PACKAGES[@]}" "$@") missing=() pkg
     for pkg in "${wanted[@]}"; do
