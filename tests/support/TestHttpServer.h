@@ -27,6 +27,9 @@ public:
         int delayMs = 0;
         // When not negative: send the headers and this many body bytes, then drop the connection.
         qsizetype dropAfterBodyBytes = -1;
+        // When not negative: send the headers and this many body bytes, then hold the rest
+        // until resumePaused().
+        qsizetype pauseAfterBodyBytes = -1;
     };
 
     struct Request
@@ -56,6 +59,8 @@ public:
     void clearRequests();
     // Waits, spinning the caller's event loop, until at least n requests have arrived.
     bool waitForRequests(int n, int timeoutMs = 5000) const;
+    // Sends the rest of every answer held by pauseAfterBodyBytes.
+    void resumePaused();
 
 private:
     friend class TestHttpConnection;
@@ -66,5 +71,7 @@ private:
     QMap<QPair<QByteArray, QByteArray>, Responder> m_routes;
     QList<Request> m_requests;
     QThread m_thread;
+    QObject* m_context = nullptr; // lives on m_thread
+    QList<std::function<void()>> m_paused; // touched on m_thread only
     quint16 m_port = 0;
 };
