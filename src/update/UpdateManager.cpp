@@ -412,19 +412,20 @@ void UpdateManager::downloadAndInstall(const UpdateInfo& info, Progress progress
         reply->deleteLater();
         m_downloadProgress = {};
         const Answer answer = answerOf(reply);
+        const bool answered = answer.transportError.isEmpty() && answer.status == 200;
         const bool written = !reply->property(kWriteFailedProperty).toBool() &&
-                             part->write(reply->readAll()) >= 0 && part->flush();
+                             (!answered || part->write(reply->readAll()) >= 0) && part->flush();
         const QString path = part->fileName();
         part->close();
         delete part;
 
         QString error;
-        if (!answer.transportError.isEmpty())
+        if (!written)
+            error = tr("Couldn't write the downloaded build to disk.");
+        else if (!answer.transportError.isEmpty())
             error = answer.transportError;
         else if (answer.status != 200)
             error = tr("Download failed (HTTP %1).").arg(answer.status);
-        else if (!written)
-            error = tr("Couldn't write the downloaded build to disk.");
         if (!error.isEmpty()) {
             QFile::remove(path);
             finishInstall(error, {});
