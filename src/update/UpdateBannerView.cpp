@@ -114,6 +114,8 @@ void UpdateBannerView::showRestarting()
 {
     m_state = State::Restarting;
     setMessage(tr("Restarting to finish update…"), false);
+    m_updateButton->hide();
+    m_laterButton->hide();
     m_progress->hide();
     m_percent->hide();
     layoutParts();

@@ -398,15 +398,17 @@ void UpdateManager::downloadAndInstall(const UpdateInfo& info, Progress progress
     m_downloadProgress = std::move(progress);
     m_installCompletion = std::move(completion);
     QNetworkReply* reply = get(request);
-    connect(reply, &QNetworkReply::readyRead, part, [reply, part] {
+    // Progress is counted here rather than taken from downloadProgress(), which Qt holds
+    // back during the first tenth of a second and so can miss a short download entirely.
+    connect(reply, &QNetworkReply::readyRead, part, [this, reply, part] {
         if (part->write(reply->readAll()) < 0) {
             reply->setProperty(kWriteFailedProperty, true);
             reply->abort();
+            return;
         }
-    });
-    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        const qint64 total = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
         if (total > 0 && m_downloadProgress)
-            m_downloadProgress(double(received) / double(total));
+            m_downloadProgress(qMin(1.0, double(part->size()) / double(total)));
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply, part, info] {
         reply->deleteLater();
