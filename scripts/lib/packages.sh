@@ -5,7 +5,7 @@ MIRELO_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     dbus-daemon fonts-dejavu-core openssl
-    libarchive-dev
+    libarchive-dev dpkg-dev file
     libpq5 postgresql postgresql-client
     libmariadb3 mariadb-server mariadb-client
 )
