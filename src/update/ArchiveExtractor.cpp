@@ -3,11 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
-
-#include <algorithm>
 #include <memory>
 
 namespace ArchiveExtractor {
@@ -97,7 +95,8 @@ bool linkStaysInside(const QString& linkPath, const QString& target, const QStri
 void emptyFolder(const QString& folder)
 {
     QDir dir(folder);
-    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& info : entries) {
         if (info.isDir() && !info.isSymLink())
             QDir(info.absoluteFilePath()).removeRecursively();

@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // Unpacks a downloaded build with libarchive, refusing anything that could write outside
@@ -28,7 +27,6 @@ std::optional<QStringList> topLevelFolders(const QString& archivePath, Format fo
 
 // Unpacks the whole archive, or only the top-level folder onlyFolder when it is given,
 // into destination, which must exist and be empty.
-Result extract(const QString& archivePath, Format format, const QString& destination,
-               const QString& onlyFolder = {});
+Result extract(const QString& archivePath, Format format, const QString& destination, const QString& onlyFolder = {});
 
 } // namespace ArchiveExtractor

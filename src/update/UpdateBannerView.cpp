@@ -35,12 +35,11 @@ constexpr int kDefaultHeight = 52;
 UpdateBannerView::UpdateBannerView(QWidget* parent)
     : QWidget(parent), m_icon(MRStyleKit::sparkleViewOfSize(kIconSize)), m_message(new MRLabel),
       m_updateButton(MRStyleKit::primaryButtonWithTitle(tr("Update"))),
-      m_laterButton(MRStyleKit::ghostButtonWithTitle(tr("Later"))), m_progress(new QProgressBar),
-      m_percent(new MRLabel)
+      m_laterButton(MRStyleKit::ghostButtonWithTitle(tr("Later"))), m_progress(new QProgressBar), m_percent(new MRLabel)
 {
-    for (QWidget* part : {static_cast<QWidget*>(m_icon), static_cast<QWidget*>(m_message),
-                          static_cast<QWidget*>(m_updateButton), static_cast<QWidget*>(m_laterButton),
-                          static_cast<QWidget*>(m_progress), static_cast<QWidget*>(m_percent)})
+    for (QWidget* part :
+         {static_cast<QWidget*>(m_icon), static_cast<QWidget*>(m_message), static_cast<QWidget*>(m_updateButton),
+          static_cast<QWidget*>(m_laterButton), static_cast<QWidget*>(m_progress), static_cast<QWidget*>(m_percent)})
         part->setParent(this);
 
     m_message->setFont(MRTheme::uiFont(13, QFont::Medium));

@@ -3,7 +3,6 @@
 #include "update/UpdateInfo.h"
 
 #include <QWidget>
-
 #include <optional>
 
 class MRButton;

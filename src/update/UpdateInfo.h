@@ -2,7 +2,6 @@
 
 #include <QMetaType>
 #include <QString>
-
 #include <optional>
 
 // One offered build, as the server's appcast describes it.

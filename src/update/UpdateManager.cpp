@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QTimer>
 #include <QUuid>
-
 #include <cmath>
 #include <limits>
 
@@ -99,8 +98,7 @@ QUrl webURL(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty())
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         return {};
     return url;
 }
@@ -477,8 +475,7 @@ void UpdateManager::relaunchWithStagedApp(const QString& appPath)
                                                           UpdateStaging::stagingDirOf(appPath));
     if (!AtomicFile::write(script, text).isEmpty())
         return;
-    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), {script, m_runningBundle, appPath},
-                                 QStringLiteral("/"))) {
+    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), {script, m_runningBundle, appPath}, QStringLiteral("/"))) {
         QFile::remove(script);
         return;
     }

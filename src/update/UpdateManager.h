@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QString>
 #include <QThread>
-
 #include <functional>
 #include <optional>
 

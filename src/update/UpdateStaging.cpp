@@ -173,25 +173,25 @@ QByteArray relaunchScript(qint64 pid, const QString& executable, const QString& 
     // The new copy goes beside the old one first, so the old application stays whole
     // until a rename puts the new one in its place; any failure restores it. Whatever
     // happens, an application is started again from the same path.
-    QString script = QStringLiteral("#!/bin/sh\n"
-                                    "while /bin/kill -0 %1 2>/dev/null; do /bin/sleep 0.2; done\n"
-                                    "new=\"$1.mirelo-new-$$\"\n"
-                                    "old=\"$1.mirelo-old-$$\"\n"
-                                    "/bin/rm -rf \"$new\" \"$old\"\n"
-                                    "if /bin/cp -R -P -p \"$2\" \"$new\" 2>/dev/null; then\n"
-                                    "    if /bin/mv \"$1\" \"$old\" 2>/dev/null; then\n"
-                                    "        if /bin/mv \"$new\" \"$1\" 2>/dev/null; then\n"
-                                    "            /bin/rm -rf \"$old\"\n"
-                                    "        else\n"
-                                    "            /bin/mv \"$old\" \"$1\"\n"
-                                    "        fi\n"
-                                    "    fi\n"
-                                    "fi\n"
-                                    "/bin/rm -rf \"$new\"%2 \"$0\"\n"
-                                    "exec \"$1\"/%3\n")
-                         .arg(QString::number(pid),
-                              stagingDir.isEmpty() ? QString() : QLatin1Char(' ') + shellQuoted(stagingDir),
-                              shellQuoted(executable));
+    QString script =
+        QStringLiteral("#!/bin/sh\n"
+                       "while /bin/kill -0 %1 2>/dev/null; do /bin/sleep 0.2; done\n"
+                       "new=\"$1.mirelo-new-$$\"\n"
+                       "old=\"$1.mirelo-old-$$\"\n"
+                       "/bin/rm -rf \"$new\" \"$old\"\n"
+                       "if /bin/cp -R -P -p \"$2\" \"$new\" 2>/dev/null; then\n"
+                       "    if /bin/mv \"$1\" \"$old\" 2>/dev/null; then\n"
+                       "        if /bin/mv \"$new\" \"$1\" 2>/dev/null; then\n"
+                       "            /bin/rm -rf \"$old\"\n"
+                       "        else\n"
+                       "            /bin/mv \"$old\" \"$1\"\n"
+                       "        fi\n"
+                       "    fi\n"
+                       "fi\n"
+                       "/bin/rm -rf \"$new\"%2 \"$0\"\n"
+                       "exec \"$1\"/%3\n")
+            .arg(QString::number(pid), stagingDir.isEmpty() ? QString() : QLatin1Char(' ') + shellQuoted(stagingDir),
+                 shellQuoted(executable));
     return script.toUtf8();
 }
 

@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Verification and unpacking of a downloaded build, and the script that puts it in place.
@@ -13,9 +12,9 @@ namespace UpdateStaging {
 
 struct Staged
 {
-    QString error;       // empty on success
-    QString stagingDir;  // the attempt's folder, removed again on failure
-    QString appPath;     // the unpacked application, on success
+    QString error;      // empty on success
+    QString stagingDir; // the attempt's folder, removed again on failure
+    QString appPath;    // the unpacked application, on success
 };
 
 // 64 lower-case hexadecimal characters of the SHA-256 digest of data.

@@ -4,10 +4,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-
 #include <archive.h>
 #include <archive_entry.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

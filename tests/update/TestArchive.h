@@ -13,8 +13,8 @@ struct Entry
     enum class Kind { File, Folder, Symlink };
 
     QString path;
-    QByteArray data;  // a file's content
-    QString target;   // a link's target
+    QByteArray data; // a file's content
+    QString target;  // a link's target
     Kind kind = Kind::File;
     int mode = 0644;
 

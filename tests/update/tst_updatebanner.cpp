@@ -241,8 +241,9 @@ void TestUpdateBanner::layout()
     QCOMPARE(bar.width(), 170);
     QCOMPARE(m_banner->percent()->geometry().right() + 1, bar.left() - 8);
     QCOMPARE(m_banner->percent()->font().family(), MRTheme::monoFont(11.5).family());
-    for (const QWidget* part : {static_cast<QWidget*>(m_banner->message()), static_cast<QWidget*>(m_banner->progress()),
-                                static_cast<QWidget*>(m_banner->percent()), static_cast<QWidget*>(m_banner->updateButton())})
+    for (const QWidget* part :
+         {static_cast<QWidget*>(m_banner->message()), static_cast<QWidget*>(m_banner->progress()),
+          static_cast<QWidget*>(m_banner->percent()), static_cast<QWidget*>(m_banner->updateButton())})
         QVERIFY(centredVertically(part));
 }
 

@@ -118,8 +118,8 @@ void TestUpdateCheck::answers_data()
                          << u"Update check failed (HTTP 404)."_s;
     QTest::newRow("500 with a release") << 41LL << 500 << release(kComplete) << 0LL << QString()
                                         << u"Update check failed (HTTP 500)."_s;
-    QTest::newRow("200 without a body")
-        << 41LL << 200 << QByteArray() << 0LL << QString() << u"Update check failed (HTTP 200)."_s;
+    QTest::newRow("200 without a body") << 41LL << 200 << QByteArray() << 0LL << QString()
+                                        << u"Update check failed (HTTP 200)."_s;
 }
 
 void TestUpdateCheck::answers()

@@ -144,23 +144,21 @@ void TestUpdateInstall::stagesArchives_data()
     QTest::addColumn<QString>("app"); // the application staged, when there is no error
 
     const QList<Entry> app = TestArchive::appFolder(u"Mirelo.app"_s);
-    const QList<Entry> nested = QList<Entry>{Entry::folder(u"Mirelo-2.0"_s)} +
-                                TestArchive::appFolder(u"Mirelo-2.0/Mirelo.app"_s);
+    const QList<Entry> nested =
+        QList<Entry>{Entry::folder(u"Mirelo-2.0"_s)} + TestArchive::appFolder(u"Mirelo-2.0/Mirelo.app"_s);
     QTest::newRow("zip, application at the top") << zipped(app) << QString() << u"Mirelo.app"_s;
     // Only the top level is searched, as the packages put the application there.
     QTest::newRow("zip, application one level down") << zipped(nested) << kNoApp << QString();
-    QTest::newRow("zip without an application")
-        << zipped({Entry::file(u"README"_s, "hello")}) << kNoApp << QString();
+    QTest::newRow("zip without an application") << zipped({Entry::file(u"README"_s, "hello")}) << kNoApp << QString();
     QTest::newRow("zip, a link named like an application")
         << zipped({Entry::folder(u"Real"_s), Entry::symlink(u"Fake.app"_s, u"Real"_s)}) << kNoApp << QString();
     QTest::newRow("zip, the first application by name")
-        << zipped(TestArchive::appFolder(u"B.app"_s) + TestArchive::appFolder(u"A.app"_s)) << QString()
-        << u"A.app"_s;
+        << zipped(TestArchive::appFolder(u"B.app"_s) + TestArchive::appFolder(u"A.app"_s)) << QString() << u"A.app"_s;
     QTest::newRow("zip, links that stay inside")
         << zipped(app + QList<Entry>{Entry::file(u"Mirelo.app/lib/libx.so.1"_s, "elf"),
-                                      Entry::symlink(u"Mirelo.app/lib/libx.so"_s, u"libx.so.1"_s),
-                                      Entry::symlink(u"Mirelo.app/current"_s, u"./lib"_s),
-                                      Entry::symlink(u"Mirelo.app/lib/self"_s, u"../lib/"_s)})
+                                     Entry::symlink(u"Mirelo.app/lib/libx.so"_s, u"libx.so.1"_s),
+                                     Entry::symlink(u"Mirelo.app/current"_s, u"./lib"_s),
+                                     Entry::symlink(u"Mirelo.app/lib/self"_s, u"../lib/"_s)})
         << QString() << u"Mirelo.app"_s;
     QTest::newRow("disk image, application at the top")
         << TestArchive::diskImage(app + QList<Entry>{Entry::symlink(u"Applications"_s, u"/usr/share/applications"_s)})
@@ -194,7 +192,9 @@ void TestUpdateInstall::stagesArchives()
     QCOMPARE(UpdateManager::shared().stagedAppPath(), staged);
     const QStringList left = temporaryEntries();
     QCOMPARE(left.size(), 1);
-    QVERIFY(QRegularExpression(u"^mirelo-update-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"_s).match(left.at(0)).hasMatch());
+    QVERIFY(QRegularExpression(u"^mirelo-update-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"_s)
+                .match(left.at(0))
+                .hasMatch());
     QCOMPARE(staged, QDir(m_tmp).filePath(left.at(0) + u"/extracted/"_s + app));
 
     QFile build(staged + u"/build.txt"_s);
@@ -220,16 +220,16 @@ void TestUpdateInstall::refusesUnsafeArchives_data()
     QTest::newRow("link out of the folder")
         << QList<Entry>{Entry::symlink(u"Mirelo.app/out"_s, u"../../.."_s)} << QString();
     QTest::newRow("absolute link") << QList<Entry>{Entry::symlink(u"Mirelo.app/etc"_s, u"/etc"_s)} << QString();
-    QTest::newRow("climb behind a name")
-        << QList<Entry>{Entry::folder(u"Mirelo.app/sub"_s),
-                        Entry::symlink(u"Mirelo.app/l"_s, u"sub/../../../../x"_s)}
-        << QString();
+    QTest::newRow("climb behind a name") << QList<Entry>{Entry::folder(u"Mirelo.app/sub"_s),
+                                                         Entry::symlink(u"Mirelo.app/l"_s, u"sub/../../../../x"_s)}
+                                         << QString();
     QTest::newRow("link then a file through it")
         << QList<Entry>{Entry::symlink(u"Mirelo.app/up"_s, u"."_s), Entry::file(u"Mirelo.app/up/x"_s, "x")}
         << QString();
     // 4 MiB of zeros pack into a few kilobytes: far past ten times the archive's size.
-    QTest::newRow("too much data")
-        << QList<Entry>{Entry::file(u"Mirelo.app/padding"_s, QByteArray(4 * 1024 * 1024, '\0'))} << QString();
+    QTest::newRow("too much data") << QList<Entry>{Entry::file(u"Mirelo.app/padding"_s,
+                                                               QByteArray(4 * 1024 * 1024, '\0'))}
+                                   << QString();
 }
 
 void TestUpdateInstall::refusesUnsafeArchives()
@@ -261,8 +261,9 @@ void TestUpdateInstall::checksums()
     // The appcast may give the digest in upper case.
     UpdateManager::setCurrentBuildForTesting(41);
     m_server->route("GET", "/api/v1/desktop/appcast",
-                    TestHttpServer::json(200, "{\"release\":{\"build\":42,\"sha256\":\"" + info.sha256.toUpper().toUtf8() +
-                                                  "\",\"download_path\":\"" + kDownloadPath + "\"}}"));
+                    TestHttpServer::json(200, "{\"release\":{\"build\":42,\"sha256\":\"" +
+                                                  info.sha256.toUpper().toUtf8() + "\",\"download_path\":\"" +
+                                                  kDownloadPath + "\"}}"));
     std::optional<UpdateInfo> offered;
     bool done = false;
     UpdateManager::shared().checkWithCompletion([&](const std::optional<UpdateInfo>& update, const QString&) {
@@ -328,7 +329,8 @@ void TestUpdateInstall::secureConnectionRule()
     QVERIFY(outcome.synchronous);
 
     // Plain http is fine on this machine, under a path of the server's URL too.
-    m_server->route("GET", "/base" + kDownloadPath, TestHttpServer::Response{200, {}, zipped(TestArchive::appFolder(u"Mirelo.app"_s))});
+    m_server->route("GET", "/base" + kDownloadPath,
+                    TestHttpServer::Response{200, {}, zipped(TestArchive::appFolder(u"Mirelo.app"_s))});
     APIManager::shared().setServerURL(u"http://localhost:%1/base/"_s.arg(m_server->port()));
     outcome = install(info);
     QCOMPARE(outcome.error, QString());

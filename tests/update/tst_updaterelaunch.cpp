@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
-
 #include <grp.h>
 #include <unistd.h>
 
@@ -125,10 +124,10 @@ QByteArray TestUpdateRelaunch::buildOf(const QString& bundle) const
 
 void TestUpdateRelaunch::serveAppcast(qint64 build, const QByteArray& sha256, const QByteArray& path)
 {
-    m_server->route("GET", "/api/v1/desktop/appcast",
-                    TestHttpServer::json(200, "{\"release\":{\"version\":\"2.0\",\"build\":" + QByteArray::number(build) +
-                                                  ",\"sha256\":\"" + sha256 + "\",\"download_path\":\"" + path +
-                                                  "\"}}"));
+    m_server->route(
+        "GET", "/api/v1/desktop/appcast",
+        TestHttpServer::json(200, "{\"release\":{\"version\":\"2.0\",\"build\":" + QByteArray::number(build) +
+                                      ",\"sha256\":\"" + sha256 + "\",\"download_path\":\"" + path + "\"}}"));
 }
 
 void TestUpdateRelaunch::relaunch_data()

@@ -13,7 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
-
 #include <algorithm>
 
 int main(int argc, char** argv)

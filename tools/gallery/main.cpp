@@ -426,8 +426,8 @@ void shootBanner(Gallery& gallery)
         {QStringLiteral("restarting"), [](UpdateBannerView* banner) { banner->showRestarting(); }},
         {QStringLiteral("error"),
          [](UpdateBannerView* banner) {
-             banner->showError(QStringLiteral(
-                 "Checksum mismatch — the download may be corrupt or tampered with. Update cancelled."));
+             banner->showError(
+                 QStringLiteral("Checksum mismatch — the download may be corrupt or tampered with. Update cancelled."));
          }},
     };
     for (const auto& [name, setup] : states) {
