@@ -32,6 +32,7 @@ namespace {
 constexpr int kCheckPeriodMs = 21600 * 1000;
 constexpr int kIdleTimeoutMs = 30 * 1000;
 constexpr int kTotalTimeoutMs = 600 * 1000;
+constexpr qint64 kDownloadBufferBytes = 256 * 1024;
 const char* const kTimedOutProperty = "mireloTimedOut";
 const char* const kWriteFailedProperty = "mireloWriteFailed";
 
@@ -396,6 +397,9 @@ void UpdateManager::downloadAndInstall(const UpdateInfo& info, Progress progress
     m_downloadProgress = std::move(progress);
     m_installCompletion = std::move(completion);
     QNetworkReply* reply = get(request);
+    // Small pieces, each written as it comes: a large buffer would make the main thread
+    // copy many megabytes at a time.
+    reply->setReadBufferSize(kDownloadBufferBytes);
     // Progress is counted here rather than taken from downloadProgress(), which Qt holds
     // back during the first tenth of a second and so can miss a short download entirely.
     connect(reply, &QNetworkReply::readyRead, part, [this, reply, part] {
