@@ -1,6 +1,6 @@
 // Verifying and unpacking a large update, and what the download and installation cost the
-// main thread. A 100 MB update zip (an application folder of incompressible and text
-// files) is hashed and unpacked by our staging, side by side with `sha256sum` followed by
+// main thread. An update zip holding 100 MB of files (an application folder of random bytes
+// and text) is hashed and unpacked by our staging, side by side with `sha256sum` and then
 // `unzip` on the same file; each side runs as a child process and the table prints wall
 // time, peak memory and the ratio. Then the whole download and installation runs against
 // a local server while a timer on the main thread records its longest wait.
