@@ -403,7 +403,11 @@ void UpdateManager::downloadAndInstall(const UpdateInfo& info, Progress progress
     // Progress is counted here rather than taken from downloadProgress(), which Qt holds
     // back during the first tenth of a second and so can miss a short download entirely.
     connect(reply, &QNetworkReply::readyRead, part, [this, reply, part] {
-        if (part->write(reply->readAll()) < 0) {
+        const QByteArray data = reply->readAll();
+        // Only the build itself is kept and counted, never an error page or a redirect's body.
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+            return;
+        if (part->write(data) < 0) {
             reply->setProperty(kWriteFailedProperty, true);
             reply->abort();
             return;

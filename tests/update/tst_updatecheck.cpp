@@ -49,6 +49,8 @@ private Q_SLOTS:
     void redirects_data();
     void redirects();
     void automaticChecks();
+    void buildNumber_data();
+    void buildNumber();
 
 private:
     CheckOutcome check();
@@ -315,6 +317,30 @@ void TestUpdateCheck::automaticChecks()
     QVERIFY(QMetaObject::invokeMethod(timers.at(0), "timeout"));
     QTest::qWait(0);
     QCOMPARE(m_server->requests().size(), 3);
+}
+
+void TestUpdateCheck::buildNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("build");
+    QTest::newRow("digits") << u"42"_s << 42LL;
+    QTest::newRow("leading digits") << u" 42b7"_s << 42LL;
+    QTest::newRow("signed") << u"-3"_s << -3LL;
+    QTest::newRow("no digits") << u"beta"_s << 0LL;
+    QTest::newRow("empty") << QString() << 0LL;
+    QTest::newRow("too large") << u"99999999999999999999"_s << std::numeric_limits<qint64>::max();
+}
+
+void TestUpdateCheck::buildNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, build);
+    QCOMPARE(UpdateManager::integerValue(text), build);
+
+    // Without the seam, the numbers the build was configured with.
+    UpdateManager::setCurrentBuildForTesting(std::nullopt);
+    QCOMPARE(UpdateManager::currentBuild(), UpdateManager::integerValue(QStringLiteral(MIRELO_BUILD_NUMBER)));
+    QCOMPARE(UpdateManager::currentVersion(), QStringLiteral(MIRELO_VERSION));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateCheck)
