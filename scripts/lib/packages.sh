@@ -10,6 +10,7 @@ MIRELO_PACKAGES=(
     qt6-httpserver-dev qt6-websockets-dev
     dbus-daemon fonts-dejavu-core openssl
     clang-format shellcheck
+    libarchive-dev dpkg-dev file
     libpq5 postgresql postgresql-client
     libmariadb3 mariadb-server mariadb-client
 )

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QPointer>
 #include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -77,6 +78,19 @@ private:
             m_socket->abort();
             return;
         }
+        if (response.pauseAfterBodyBytes >= 0) {
+            out += response.body.left(response.pauseAfterBodyBytes);
+            m_socket->write(out);
+            m_socket->flush();
+            const QByteArray rest = response.body.mid(response.pauseAfterBodyBytes);
+            m_server->m_paused.append([socket = QPointer<QTcpSocket>(m_socket), rest] {
+                if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                socket->write(rest);
+                socket->disconnectFromHost();
+            });
+            return;
+        }
         out += response.body;
         m_socket->write(out);
         m_socket->flush();
@@ -100,6 +114,7 @@ TestHttpServer::TestHttpServer()
     QSemaphore listening;
     auto* tcp = new QTcpServer;
     tcp->moveToThread(&m_thread);
+    m_context = tcp;
     QMetaObject::invokeMethod(tcp, [this, tcp, &listening] {
         QObject::connect(tcp, &QTcpServer::newConnection, tcp, [this, tcp] {
             while (QTcpSocket* socket = tcp->nextPendingConnection())
@@ -202,4 +217,13 @@ bool TestHttpServer::waitForAnswers(int n, int timeoutMs) const
 bool TestHttpServer::waitForRequests(int n, int timeoutMs) const
 {
     return QTest::qWaitFor([&] { return requests().size() >= n; }, timeoutMs);
+}
+
+void TestHttpServer::resumePaused()
+{
+    QMetaObject::invokeMethod(m_context, [this] {
+        const QList<std::function<void()>> paused = std::exchange(m_paused, {});
+        for (const auto& resume : paused)
+            resume();
+    });
 }

@@ -27,6 +27,9 @@ public:
         int delayMs = 0;
         // When not negative: send the headers and this many body bytes, then drop the connection.
         qsizetype dropAfterBodyBytes = -1;
+        // When not negative: send the headers and this many body bytes, then hold the rest
+        // until resumePaused().
+        qsizetype pauseAfterBodyBytes = -1;
     };
 
     struct Request
@@ -59,6 +62,8 @@ public:
     // Blocks the caller, without running its event loop, until n answers have been handed
     // whole to the network: for tests about answers that arrive while the client is busy.
     bool waitForAnswers(int n, int timeoutMs = 5000) const;
+    // Sends the rest of every answer held by pauseAfterBodyBytes.
+    void resumePaused();
 
 private:
     friend class TestHttpConnection;
@@ -72,5 +77,7 @@ private:
     int m_answered = 0;
     mutable QWaitCondition m_answeredChanged;
     QThread m_thread;
+    QObject* m_context = nullptr;          // lives on m_thread
+    QList<std::function<void()>> m_paused; // touched on m_thread only
     quint16 m_port = 0;
 };

@@ -19,6 +19,8 @@
 #include "ui/MRStyleKit.h"
 #include "ui/MRSuggestionRow.h"
 #include "ui/MRTheme.h"
+#include "update/UpdateBannerView.h"
+#include "update/UpdateManager.h"
 
 #include <QApplication>
 #include <QDir>
@@ -405,6 +407,55 @@ void shootAll(Gallery& gallery)
     gallery.shoot(QStringLiteral("MRIconCatalogue"), {State::Rest}, [](State) { return new IconSheet; });
 }
 
+// The update banner in each of its states, at the workspace's height.
+void shootBanner(Gallery& gallery)
+{
+    UpdateInfo info;
+    info.version = QStringLiteral("2.4.0");
+    info.build = 42;
+    info.notes = QStringLiteral("Faster exports and a clearer history.");
+    const QSize size(720, 52);
+    using Setup = std::function<void(UpdateBannerView*)>;
+    const QList<std::pair<QString, Setup>> states{
+        {QStringLiteral("offer"), [](UpdateBannerView*) {}},
+        {QStringLiteral("downloading"),
+         [](UpdateBannerView* banner) {
+             banner->setBusyMessage(QStringLiteral("Downloading update…"));
+             banner->setProgress(0.424);
+         }},
+        {QStringLiteral("restarting"), [](UpdateBannerView* banner) { banner->showRestarting(); }},
+        {QStringLiteral("error"),
+         [](UpdateBannerView* banner) {
+             banner->showError(
+                 QStringLiteral("Checksum mismatch — the download may be corrupt or tampered with. Update cancelled."));
+         }},
+    };
+    for (const auto& [name, setup] : states) {
+        gallery.shoot(
+            QStringLiteral("UpdateBannerView-") + name, {State::Rest},
+            [&info, &setup](State) {
+                auto* banner = new UpdateBannerView;
+                banner->presentUpdate(info);
+                setup(banner);
+                return banner;
+            },
+            size);
+    }
+    // A copy that the package manager installed is told where to get the build.
+    UpdateManager& manager = UpdateManager::shared();
+    const QString bundle = manager.runningBundlePath();
+    manager.setRunningBundleForTesting(QStringLiteral("/usr/lib/mirelo/Mirelo.app"));
+    gallery.shoot(
+        QStringLiteral("UpdateBannerView-packageManager"), {State::Rest},
+        [&info](State) {
+            auto* banner = new UpdateBannerView;
+            banner->presentUpdate(info);
+            return banner;
+        },
+        size);
+    manager.setRunningBundleForTesting(bundle);
+}
+
 // The connection menu, with and without host and port, at rest and with an item under
 // the pointer. It reads the connections of the gallery's own scratch home.
 void shootMenus(Gallery& gallery)
@@ -476,6 +527,7 @@ int main(int argc, char** argv)
         QApplication::setPalette(MRTheme::palette(dark));
         gallery.setAppearance(dark ? QStringLiteral("dark") : QStringLiteral("light"));
         shootAll(gallery);
+        shootBanner(gallery);
         shootMenus(gallery);
         gallery.saveOverview();
     }
