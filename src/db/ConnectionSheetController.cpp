@@ -20,7 +20,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QScrollBar>
 #include <QShortcut>
 #include <algorithm>
 #include <limits>

@@ -23,7 +23,6 @@
 #include <QSettings>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
-#include <QtMath>
 
 namespace {
 
