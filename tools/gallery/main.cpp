@@ -1,9 +1,10 @@
-// Renders every house-style widget, the results grid and the statement view in each of their
-// states, in light and in dark, into PNG files named widget-state-appearance, so the whole
-// look can be reviewed at once.
+// Renders every house-style widget, the results grid, the statement view, the connection
+// sheet and the sidebar in each of their states, in light and in dark, into PNG files named
+// widget-state-appearance, so the whole look can be reviewed at once.
 // Usage: gallery <output folder>
 
 #include "db/ConnectionManager.h"
+#include "db/ConnectionSheetController.h"
 #include "ui/MRButton.h"
 #include "ui/MRCardView.h"
 #include "ui/MRClickRow.h"
@@ -23,18 +24,23 @@
 #include "ui/MRTheme.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
+#include "window/SidebarViewController.h"
+#include "workspace/QueryHistory.h"
 #include "workspace/ResultsGridView.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -42,6 +48,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -641,6 +648,77 @@ void shootMenus(Gallery& gallery)
     }
 }
 
+// The connection editor over a window: the first connection selected, then the form
+// refused for a blank name and for a port out of range.
+void shootSheet(Gallery& gallery)
+{
+    using Setup = std::function<void(ConnectionSheetController&)>;
+    const QList<std::pair<QString, Setup>> states{
+        {QStringLiteral("selected"), [](ConnectionSheetController&) {}},
+        {QStringLiteral("nameRequired"),
+         [](ConnectionSheetController& sheet) {
+             sheet.addClicked();
+             sheet.nameField()->setText(QStringLiteral("   "));
+             sheet.saveClicked();
+         }},
+        {QStringLiteral("badPort"),
+         [](ConnectionSheetController& sheet) {
+             sheet.portField()->setText(QStringLiteral("70000"));
+             sheet.saveClicked();
+         }},
+    };
+    for (const auto& [name, setup] : states) {
+        MRContentRootView window;
+        window.resize(900, 620);
+        window.show();
+        ConnectionSheetController sheet;
+        sheet.beginSheetModalForWindow(&window);
+        settle();
+        setup(sheet);
+        settle();
+        gallery.save(sheet.sheet()->grab(), QStringLiteral("ConnectionSheetController-") + name);
+    }
+}
+
+// The sidebar with recent prompts and the active connection, folded, filtered to one
+// match, and with no history at all.
+void shootSidebar(Gallery& gallery)
+{
+    QueryHistory& history = QueryHistory::shared();
+    const QStringList prompts{QStringLiteral("Customers with no orders in the last ninety days"),
+                              QStringLiteral("Revenue by month for 2024"), QStringLiteral("   "),
+                              QStringLiteral("Top ten products by units sold"),
+                              QStringLiteral("Orders still waiting to ship")};
+    using Setup = std::function<void(SidebarViewController&)>;
+    const QList<std::tuple<QString, bool, Setup>> states{
+        {QStringLiteral("filled"), false,
+         [](SidebarViewController& sidebar) { sidebar.selectRecentRow(sidebar.recentRows().value(1)); }},
+        {QStringLiteral("collapsed"), true, [](SidebarViewController&) {}},
+        {QStringLiteral("filtered"), false,
+         [](SidebarViewController& sidebar) {
+             sidebar.setSelectedView(1);
+             sidebar.filterRecentsWithQuery(QStringLiteral("ORDERS"));
+         }},
+        {QStringLiteral("empty"), false, [](SidebarViewController&) {}},
+    };
+    for (const auto& [name, collapsed, setup] : states) {
+        history.clearAll();
+        if (name != QStringLiteral("empty")) {
+            for (qsizetype i = prompts.size() - 1; i >= 0; --i)
+                history.addRecord(QueryRecord::make(prompts.at(i), QStringLiteral("SELECT %1").arg(i)));
+        }
+        QSettings().setValue(QLatin1String(SidebarViewController::kRecentsCollapsedKey), collapsed);
+        SidebarViewController sidebar;
+        sidebar.show();
+        settle();
+        setup(sidebar);
+        settle();
+        gallery.save(sidebar.grab(), QStringLiteral("SidebarViewController-") + name);
+    }
+    QSettings().remove(QLatin1String(SidebarViewController::kRecentsCollapsedKey));
+    history.clearAll();
+}
+
 void addSampleConnections()
 {
     ConnectionManager& manager = ConnectionManager::shared();
@@ -696,6 +774,8 @@ int main(int argc, char** argv)
         shootMenus(gallery);
         shootGrid(gallery);
         shootSQLView(gallery);
+        shootSheet(gallery);
+        shootSidebar(gallery);
         gallery.saveOverview();
     }
     for (const QString& file : gallery.failed())
