@@ -3,6 +3,7 @@
 #include "ui/MRContrast.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -172,9 +173,36 @@ QFont MRTheme::uiFont(qreal size, int weight)
     return sized(QFontDatabase::systemFont(QFontDatabase::GeneralFont), size, weight);
 }
 
+QString MRTheme::fixedPitchFamily(const QFont& desktopFixed)
+{
+    // Without a desktop configuration (the offscreen platform, a bare window manager) the
+    // fixed font may be a family name that resolves to a proportional face.
+    const QFontInfo resolved(desktopFixed);
+    if (resolved.fixedPitch())
+        return resolved.family();
+    for (const char* name : {"DejaVu Sans Mono", "Liberation Mono", "Noto Sans Mono"}) {
+        const QString family = QString::fromLatin1(name);
+        if (QFontDatabase::hasFamily(family) && QFontDatabase::isFixedPitch(family))
+            return family;
+    }
+    const QStringList families = QFontDatabase::families();
+    for (const QString& family : families) {
+        if (QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family))
+            return family;
+    }
+    return {};
+}
+
 QFont MRTheme::monoFont(qreal size, int weight)
 {
-    return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), size, weight);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Chosen once: the installed fonts do not change while the application runs.
+    static const QString family = fixedPitchFamily(font);
+    if (!family.isEmpty())
+        font.setFamilies({family});
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    return sized(font, size, weight);
 }
 
 QPalette MRTheme::palette(bool dark)
