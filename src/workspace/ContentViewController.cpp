@@ -265,6 +265,7 @@ void ContentViewController::buildQueryPane()
     // edge, so the editor ends 6 points above the plus button.
     card->setSpacing(4);
     m_promptTextView = makeTextViewEditable(true, false);
+    m_promptTextView->setAccessibleName(tr("Prompt"));
     card->addWidget(m_promptTextView, 1);
     QHBoxLayout* buttons = rowLayout();
     m_plusButton = MRStyleKit::iconButtonWithSymbol(QStringLiteral("plus"), tr("Insert an example"), this,
@@ -410,6 +411,7 @@ QWidget* ContentViewController::buildResultsBox()
     auto* card = new QVBoxLayout(m_sqlCard);
     card->setContentsMargins(8, 6, 8, 6);
     m_sqlTextView = makeTextViewEditable(false, true);
+    m_sqlTextView->setAccessibleName(tr("Generated SQL"));
     // Laid out at the card's width less 18, the width the card's height is measured at.
     static_cast<WorkspaceTextView*>(m_sqlTextView)->setTextInsets(QMargins(1, 6, 1, 6));
     card->addWidget(m_sqlTextView);
@@ -644,10 +646,12 @@ void ContentViewController::setStatus(const QString& text, bool error)
 void ContentViewController::setResultsStatus(const QString& text, bool error)
 {
     m_showingRunningStatus = false;
-    // Client libraries end their messages with a line break; it would only add a blank line.
+    // Client libraries end their messages with a line break, which would only add a blank
+    // line, and indent hints with tabs, which a label widens to its tab stops.
     QString shown = text;
     while (shown.endsWith(QLatin1Char('\n')))
         shown.chop(1);
+    shown.replace(QLatin1Char('\t'), QStringLiteral("    "));
     m_resultsStatusLabel->setText(shown);
     m_resultsStatusLabel->setTextColor(error ? MRTheme::danger() : MRTheme::textSecondary());
 }

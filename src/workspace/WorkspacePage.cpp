@@ -48,13 +48,14 @@ WorkspacePage::WorkspacePage(const WorkspaceColumnLayout::Metrics& metrics, QWid
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
-    m_document->setAutoFillBackground(false);
     useOverlayScrollBars(this);
 
     m_layout->addWidget(m_column);
     // The page sizes its document itself, from the column's height at the visible width.
     setWidgetResizable(false);
     setWidget(m_document);
+    // setWidget() turns the fill on; the backdrop behind the page is to show through.
+    m_document->setAutoFillBackground(false);
     m_document->installEventFilter(this);
 }
 

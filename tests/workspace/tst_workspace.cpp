@@ -144,6 +144,7 @@ private Q_SLOTS:
     void settingChips();
     void examplesAndPlaceholder();
     void connectionButton();
+    void appearance();
     void updateBanner();
 
 private:
@@ -828,6 +829,31 @@ void TestWorkspace::connectionButton()
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY((menu = m_content->findChild<QMenu*>()) && menu->isVisible());
     menu->actions().constLast()->trigger();
+}
+
+void TestWorkspace::appearance()
+{
+    // The dotted backdrop shows through both pages, above the column.
+    const QColor window = MRTheme::windowBackground().light();
+    const auto backdropShows = [this, &window] {
+        const QImage image = m_content->grab().toImage();
+        const QRect band(0, 0, m_content->width(), 40);
+        return band.width() * band.height() - pixelsNear(image, band, window) > 0;
+    };
+    QVERIFY(backdropShows());
+    m_content->showMainView(ContentViewController::MainView::History);
+    QVERIFY(backdropShows());
+    m_content->showMainView(ContentViewController::MainView::Query);
+
+    // Status colours follow a switch of appearance without a rebuild.
+    m_content->promptTextView()->setPlainText(u" "_s);
+    QTest::mouseClick(m_content->sendButton(), Qt::LeftButton);
+    ElidedLabel* status = m_content->statusLabel();
+    QCOMPARE(status->palette().color(QPalette::WindowText), MRTheme::danger().light());
+    setAppearance(true);
+    QTRY_COMPARE(status->palette().color(QPalette::WindowText), MRTheme::danger().dark());
+    QCOMPARE(m_content->historyHeader()->palette().color(QPalette::WindowText), MRTheme::textPrimary().dark());
+    setAppearance(false);
 }
 
 void TestWorkspace::updateBanner()
