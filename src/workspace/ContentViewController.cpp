@@ -525,7 +525,7 @@ void ContentViewController::loadHistoryRecordAtIndex(qsizetype index)
     if (index < 0 || index >= records.size())
         return;
     const QueryRecord record = records.at(index);
-    m_promptTextView->setPlainText(record.prompt);
+    setPromptText(record.prompt);
     displaySQL(record.sql);
     m_sqlCopyButton->setEnabled(!record.sql.isEmpty());
     m_resultsGrid->setResult(nullptr);
@@ -654,6 +654,13 @@ void ContentViewController::setResultsStatus(const QString& text, bool error)
     shown.replace(QLatin1Char('\t'), QStringLiteral("    "));
     m_resultsStatusLabel->setText(shown);
     m_resultsStatusLabel->setTextColor(error ? MRTheme::danger() : MRTheme::textSecondary());
+}
+
+void ContentViewController::setPromptText(const QString& text)
+{
+    m_promptTextView->setPlainText(text);
+    // Typing goes on where the text ends.
+    m_promptTextView->moveCursor(QTextCursor::End);
 }
 
 void ContentViewController::updatePlaceholder()
@@ -841,14 +848,14 @@ void ContentViewController::showExamplesMenu()
 
 void ContentViewController::insertExample(const QString& prompt)
 {
-    m_promptTextView->setPlainText(prompt);
+    setPromptText(prompt);
     updatePlaceholder();
     focusPrompt();
 }
 
 void ContentViewController::runExample(const QString& prompt)
 {
-    m_promptTextView->setPlainText(prompt);
+    setPromptText(prompt);
     updatePlaceholder();
     generateClicked();
 }

@@ -164,6 +164,7 @@ private:
     void displaySQL(const QString& sql);
     void adjustSQLCardHeight();
     void setShowingResults(bool showing);
+    void setPromptText(const QString& text);
     void updatePlaceholder();
     void showUpdateBanner(const UpdateInfo& info);
     void hideUpdateBanner();
