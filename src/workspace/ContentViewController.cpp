@@ -179,8 +179,6 @@ void ContentViewController::setClockForTesting(std::function<QDateTime()> clock)
     reloadHistory();
 }
 
-// ---- Building ----
-
 void ContentViewController::buildUpdateBanner()
 {
     m_updateBanner = new UpdateBannerView;
@@ -468,8 +466,6 @@ QWidget* ContentViewController::historyColumn() const
     return m_historyScroll->column();
 }
 
-// ---- Pages and history ----
-
 void ContentViewController::showMainView(MainView view)
 {
     const bool history = view == MainView::History;
@@ -562,8 +558,6 @@ void ContentViewController::showEvent(QShowEvent* event)
         focusPrompt();
     }
 }
-
-// ---- Generate ----
 
 void ContentViewController::sendClicked()
 {
@@ -668,8 +662,6 @@ void ContentViewController::updatePlaceholder()
     m_promptPlaceholder->setVisible(m_promptTextView->document()->isEmpty());
 }
 
-// ---- Review ----
-
 void ContentViewController::displaySQL(const QString& sql)
 {
     m_sqlTextView->setPlainText(sql);
@@ -731,8 +723,6 @@ void ContentViewController::copyClicked()
             MRStyleKit::titleString(tr("Copy"), MRTheme::textPrimary(), QFont::Medium, 12.5));
     });
 }
-
-// ---- Execute ----
 
 void ContentViewController::executeClicked()
 {
@@ -830,8 +820,6 @@ void ContentViewController::queryFinished(const QString& sql, const QueryResultP
     }
 }
 
-// ---- Menus ----
-
 void ContentViewController::showExamplesMenu()
 {
     auto* menu = new QMenu(this);
@@ -893,8 +881,6 @@ void ContentViewController::connectionsChanged()
     }
     m_connButton->setStyledTitle(title);
 }
-
-// ---- Update banner ----
 
 void ContentViewController::showUpdateBanner(const UpdateInfo& info)
 {
