@@ -134,6 +134,7 @@ private Q_SLOTS:
     void confirmation_data();
     void confirmation();
     void longStatement();
+    void libraryErrorText();
     void copy();
     void historyPage();
     void relativeTime_data();
@@ -535,6 +536,29 @@ void TestWorkspace::longStatement()
     QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
 }
 
+void TestWorkspace::libraryErrorText()
+{
+    // libpq ends its message with a line break and indents its hint with a tab; the
+    // status shows neither as blank space.
+    DatabaseConnection refused;
+    refused.name = u"Refused"_s;
+    refused.host = u"127.0.0.1"_s;
+    refused.port = 1;
+    ConnectionManager::shared().addConnection(refused);
+    useConnection(refused.connectionId);
+    generate(u"anything"_s, u"SELECT 1"_s);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    ConnectionManager::shared().removeConnectionWithId(refused.connectionId);
+    const QString text = m_content->resultsStatusLabel()->text();
+    QVERIFY2(text.startsWith(u"Connection failed: "_s), qPrintable(text));
+    QVERIFY2(text.contains(u"\n    Is the server running"_s), qPrintable(text));
+    QVERIFY(!text.contains(u'\t'));
+    QVERIFY(!text.endsWith(u'\n'));
+    QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
+    QVERIFY(!m_content->resultsGrid()->currentResult());
+}
+
 void TestWorkspace::copy()
 {
     QGuiApplication::clipboard()->setText(u"before"_s);
@@ -640,6 +664,8 @@ void TestWorkspace::relativeTime()
     const double stamp = double(QDateTime(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC).toSecsSinceEpoch());
     QCOMPARE(RelativeTime::text(stamp, stamp + age, QLocale(QLocale::English)), text);
     QCOMPARE(RelativeTime::text(0, stamp), QString());
+    // A number no clock gives, from a damaged file, still reads as a date.
+    QVERIFY(!RelativeTime::text(-1e300, stamp).isEmpty());
 
     // The history page counts from the workspace's clock.
     QueryHistory::shared().addRecord({u"p"_s, u"SELECT 1"_s, stamp});
