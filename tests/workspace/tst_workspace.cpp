@@ -287,7 +287,7 @@ void TestWorkspace::wholeFlow()
     QVERIFY(result);
     QCOMPARE(result->columnNames, QStringList({u"id"_s, u"name"_s}));
     QCOMPARE(result->rows.size(), 3);
-    QCOMPARE(m_content->resultsGrid()->height(), ResultsGridView::heightForRows(3));
+    QTRY_COMPARE(m_content->resultsGrid()->height(), ResultsGridView::heightForRows(3));
     QVERIFY2(m_content->resultsStatusLabel()->text().startsWith(u"3 rows ("_s),
              qPrintable(m_content->resultsStatusLabel()->text()));
     QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
@@ -898,7 +898,7 @@ void TestWorkspace::updateBanner()
     QTRY_VERIFY(banner->isVisible());
     QTRY_COMPARE(banner->height(), ContentViewController::kBannerHeight);
     QCOMPARE(banner->info()->version, u"2.0"_s);
-    QCOMPARE(m_content->queryPage()->y(), ContentViewController::kBannerHeight);
+    QTRY_COMPARE(m_content->queryPage()->y(), ContentViewController::kBannerHeight);
 
     // A workspace made later shows the offer at once.
     ContentViewController another;
