@@ -39,9 +39,16 @@ void MRButton::setCornerRadius(qreal radius)
 
 void MRButton::setStyledTitle(const MRStyledText& title)
 {
-    m_titleFont = title.font;
-    m_titleColor = title.color;
-    setText(title.text);
+    setStyledTitle(QList<MRStyledText>{title});
+}
+
+void MRButton::setStyledTitle(const QList<MRStyledText>& runs)
+{
+    m_titleRuns = runs;
+    QString text;
+    for (const MRStyledText& run : runs)
+        text += run.text;
+    setText(text);
     updateGeometry();
     update();
 }
@@ -70,14 +77,34 @@ QSizeF MRButton::contentSize() const
     const QSizeF imageSize = m_image.size();
     if (text().isEmpty())
         return imageSize;
-    const QFontMetricsF metrics(m_titleFont);
-    qreal width = metrics.horizontalAdvance(text());
-    qreal height = metrics.height();
+    const QList<MRStyledText> runs = titleRuns();
+    qreal width = 0;
+    qreal height = 0;
+    for (const MRStyledText& run : runs) {
+        const QFontMetricsF metrics(run.font);
+        width += metrics.horizontalAdvance(run.text);
+        height = qMax(height, metrics.height());
+    }
     if (!m_image.isNull()) {
         width += kImageSpacing + imageSize.width();
         height = qMax(height, imageSize.height());
     }
     return {width, height};
+}
+
+QList<MRStyledText> MRButton::titleRuns() const
+{
+    QString joined;
+    for (const MRStyledText& run : m_titleRuns)
+        joined += run.text;
+    if (joined == text())
+        return m_titleRuns;
+    // A title set with plain setText() keeps the look of the first run, or the default one.
+    MRStyledText look{{}, MRTheme::uiFont(13), MRTheme::textPrimary()};
+    if (!m_titleRuns.isEmpty())
+        look = m_titleRuns.constFirst();
+    look.text = text();
+    return {look};
 }
 
 QSize MRButton::sizeHint() const
@@ -141,12 +168,23 @@ void MRButton::paintEvent(QPaintEvent*)
     if (!m_image.isNull() && !m_imageTrailing)
         paintImage();
     if (!text().isEmpty()) {
-        const QFontMetricsF metrics(m_titleFont);
-        const qreal width = metrics.horizontalAdvance(text());
-        painter.setFont(m_titleFont);
-        painter.setPen(MRWidgetTheme::resolve(m_titleColor, this));
-        painter.drawText(QRectF(x, bounds.top(), width, bounds.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
-        x += width + kImageSpacing;
+        const QList<MRStyledText> runs = titleRuns();
+        // One baseline for every run, placed so the tallest run is centred.
+        qreal ascent = 0;
+        qreal descent = 0;
+        for (const MRStyledText& run : runs) {
+            const QFontMetricsF metrics(run.font);
+            ascent = qMax(ascent, metrics.ascent());
+            descent = qMax(descent, metrics.descent());
+        }
+        const qreal baseline = bounds.center().y() - (ascent + descent) / 2 + ascent;
+        for (const MRStyledText& run : runs) {
+            painter.setFont(run.font);
+            painter.setPen(MRWidgetTheme::resolve(run.color, this));
+            painter.drawText(QPointF(x, baseline), run.text);
+            x += QFontMetricsF(run.font).horizontalAdvance(run.text);
+        }
+        x += kImageSpacing;
     }
     if (!m_image.isNull() && m_imageTrailing)
         paintImage();

@@ -6,6 +6,7 @@
 #include "ui/MRTheme.h"
 
 #include <QAbstractButton>
+#include <QList>
 
 // The one button of the house style, in three looks: primary (accent fill), ghost (hairline
 // border, fills on hover and press) and icon (fills on hover and press, no border).
@@ -26,6 +27,10 @@ public:
 
     // The title with its own font and colour; also sets text().
     void setStyledTitle(const MRStyledText& title);
+    // A title of several runs side by side on one baseline, each with its own font and
+    // colour; text() is their texts joined.
+    void setStyledTitle(const QList<MRStyledText>& runs);
+    QList<MRStyledText> styledTitle() const { return m_titleRuns; }
     MRIcon image() const { return m_image; }
     void setImage(const MRIcon& image);
     MRColor imageTint() const { return m_imageTint; }
@@ -44,11 +49,11 @@ protected:
 
 private:
     QSizeF contentSize() const;
+    QList<MRStyledText> titleRuns() const;
 
     Style m_style = Style::Ghost;
     qreal m_cornerRadius = MRTheme::rowRadius();
-    QFont m_titleFont = MRTheme::uiFont(13);
-    MRColor m_titleColor = MRTheme::textPrimary();
+    QList<MRStyledText> m_titleRuns;
     MRIcon m_image;
     MRColor m_imageTint = MRTheme::textSecondary();
     bool m_imageTrailing = false;

@@ -7,7 +7,13 @@
 #include <QGraphicsDropShadowEffect>
 #include <QPainter>
 
-MRPanel::MRPanel(QWidget* parent) : QWidget(parent) {}
+MRPanel::MRPanel(QWidget* parent) : QWidget(parent), m_cornerRadius(MRTheme::inputRadius()) {}
+
+void MRPanel::setCornerRadius(qreal radius)
+{
+    m_cornerRadius = radius;
+    update();
+}
 
 void MRPanel::setElevated(bool elevated)
 {
@@ -29,7 +35,7 @@ void MRPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const qreal radius = MRTheme::inputRadius() - 0.5;
+    const qreal radius = qMax<qreal>(0, m_cornerRadius - 0.5);
     painter.setPen(QPen(MRWidgetTheme::resolve(MRTheme::hairline(), this), 1));
     painter.setBrush(MRWidgetTheme::resolve(MRTheme::inputBackground(), this));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);

@@ -11,6 +11,10 @@ class MRPanel : public QWidget
 public:
     explicit MRPanel(QWidget* parent = nullptr);
 
+    // inputRadius unless set otherwise; a card inside a page uses cardRadius.
+    qreal cornerRadius() const { return m_cornerRadius; }
+    void setCornerRadius(qreal radius);
+
     bool isElevated() const { return m_elevated; }
     // On: a shadow of blur 18, 3 points down, black at 13 %. Off: no shadow at all.
     void setElevated(bool elevated);
@@ -21,4 +25,5 @@ protected:
 
 private:
     bool m_elevated = false;
+    qreal m_cornerRadius;
 };

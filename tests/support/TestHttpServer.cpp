@@ -83,10 +83,12 @@ private:
             m_socket->write(out);
             m_socket->flush();
             const QByteArray rest = response.body.mid(response.pauseAfterBodyBytes);
-            m_server->m_paused.append([socket = QPointer<QTcpSocket>(m_socket), rest] {
+            m_server->m_paused.append([server = m_server, socket = QPointer<QTcpSocket>(m_socket), rest] {
                 if (!socket || socket->state() != QAbstractSocket::ConnectedState)
                     return;
                 socket->write(rest);
+                socket->flush();
+                server->noteAnswered();
                 socket->disconnectFromHost();
             });
             return;

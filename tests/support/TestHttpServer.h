@@ -66,7 +66,8 @@ public:
     // Blocks the caller, without running its event loop, until n answers have been handed
     // whole to the network: for tests about answers that arrive while the client is busy.
     bool waitForAnswers(int n, int timeoutMs = 5000) const;
-    // Sends the rest of every answer held by pauseAfterBodyBytes.
+    // Sends the rest of every answer held by pauseAfterBodyBytes; each then counts as
+    // answered for waitForAnswers.
     void resumePaused();
 
 private:

@@ -5,6 +5,8 @@
 
 #include "db/ConnectionManager.h"
 #include "db/ConnectionSheetController.h"
+#include "devserver/DemoServer.h"
+#include "server/APIManager.h"
 #include "ui/MRButton.h"
 #include "ui/MRCardView.h"
 #include "ui/MRClickRow.h"
@@ -25,6 +27,7 @@
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
 #include "window/SidebarViewController.h"
+#include "workspace/ContentViewController.h"
 #include "workspace/QueryHistory.h"
 #include "workspace/ResultsGridView.h"
 
@@ -42,6 +45,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTableView>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTextStream>
@@ -719,6 +723,162 @@ void shootSidebar(Gallery& gallery)
     history.clearAll();
 }
 
+// Waits until done() holds, for at most timeoutMs.
+bool settleUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    settle();
+    return done();
+}
+
+// The sample shop on the test PostgreSQL server when scripts/test has started it.
+std::optional<DatabaseConnection> shopConnection()
+{
+    const auto env = [](const char* name) { return qEnvironmentVariable(name); };
+    if (env("MIRELO_TEST_PG_PORT").isEmpty())
+        return std::nullopt;
+    DatabaseConnection c;
+    c.name = QStringLiteral("Shop");
+    c.host = env("MIRELO_TEST_PG_HOST");
+    c.port = env("MIRELO_TEST_PG_PORT").toLongLong();
+    c.database = env("MIRELO_TEST_PG_SHOP_DATABASE");
+    c.username = env("MIRELO_TEST_PG_USER");
+    c.password = env("MIRELO_TEST_PG_PASSWORD");
+    return c;
+}
+
+// The workspace in each of its states at two pane sizes, generating against the demo
+// server. Results come from the sample shop when its server runs; otherwise the grid is
+// given a few sample rows.
+void shootWorkspace(Gallery& gallery)
+{
+    DemoServer::Config config;
+    config.apiKeys = {QStringLiteral("gallery")};
+    DemoServer server(config);
+    auto* listener = new QTcpServer(&server);
+    if (!listener->listen(QHostAddress::LocalHost, 0))
+        return;
+    server.bind(listener);
+    APIManager& api = APIManager::shared();
+    api.setServerURL(QStringLiteral("http://127.0.0.1:%1").arg(listener->serverPort()));
+    api.setApiKey(QStringLiteral("gallery"));
+
+    ConnectionManager& connections = ConnectionManager::shared();
+    const std::optional<QString> previous = connections.activeConnectionId();
+    const std::optional<DatabaseConnection> shop = shopConnection();
+    DatabaseConnection shopOrSample = shop.value_or(DatabaseConnection());
+    shopOrSample.name = QStringLiteral("Shop");
+    connections.addConnection(shopOrSample);
+    DatabaseConnection unreachable;
+    unreachable.name = QStringLiteral("Staging");
+    unreachable.host = QStringLiteral("127.0.0.1");
+    unreachable.port = 1; // nothing listens there
+    connections.addConnection(unreachable);
+
+    QueryHistory& history = QueryHistory::shared();
+    history.clearAll();
+    const double now = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    const QList<QueryRecord> records{
+        {QStringLiteral("Orders per status this year"),
+         QStringLiteral("SELECT status, count(*) FROM orders WHERE ordered_at >= date_trunc('year', now()) GROUP BY "
+                        "status ORDER BY 2 DESC"),
+         now - 9 * 86400},
+        {QStringLiteral("Top 5 products by total revenue"),
+         QStringLiteral("SELECT p.name, sum(oi.quantity * oi.unit_price) AS revenue FROM order_items oi JOIN "
+                        "products p ON p.id = oi.product_id GROUP BY p.name ORDER BY revenue DESC LIMIT 5"),
+         now - 3 * 86400},
+        {QStringLiteral("Show the 10 most recent orders"),
+         QStringLiteral("SELECT id, customer_id, status, total, ordered_at FROM orders ORDER BY ordered_at DESC LIMIT "
+                        "10"),
+         now - 2 * 3600},
+        {QStringLiteral("Customers with no orders in 90 days"),
+         QStringLiteral("SELECT c.name FROM customers c WHERE NOT EXISTS (SELECT 1 FROM orders o WHERE o.customer_id "
+                        "= c.id AND o.ordered_at > now() - interval '90 days')"),
+         now - 25},
+    };
+    for (const QueryRecord& record : records)
+        history.addRecord(record);
+
+    const QString prompt = QStringLiteral("Show the 10 most recent orders");
+    const auto generate = [&prompt](ContentViewController* content) {
+        content->promptTextView()->setPlainText(prompt);
+        content->sendButton()->click();
+        return settleUntil([content] { return !content->promptTextView()->isReadOnly(); }, 5000);
+    };
+    const auto execute = [](ContentViewController* content) {
+        content->executeButton()->click();
+        return settleUntil([content] { return content->executeButton()->isEnabled(); }, 20000);
+    };
+    using Drive = std::function<void(ContentViewController*)>;
+    const QList<std::pair<QString, Drive>> states{
+        {QStringLiteral("empty"), [](ContentViewController*) {}},
+        {QStringLiteral("generating"),
+         [&prompt](ContentViewController* content) {
+             content->promptTextView()->setPlainText(prompt);
+             settle();
+             // Shown before the answer can arrive: nothing runs the event loop until the grab.
+             content->sendButton()->click();
+         }},
+        {QStringLiteral("review"), [&generate](ContentViewController* content) { generate(content); }},
+        {QStringLiteral("running"),
+         [&generate](ContentViewController* content) {
+             generate(content);
+             content->executeButton()->click();
+         }},
+        {QStringLiteral("results"),
+         [&generate, &execute, &shop](ContentViewController* content) {
+             generate(content);
+             if (shop) {
+                 execute(content);
+                 return;
+             }
+             auto result = std::make_shared<QueryResult>();
+             result->columnNames = {QStringLiteral("id"), QStringLiteral("status"), QStringLiteral("total")};
+             for (int i = 0; i < 6; ++i)
+                 result->rows.append({QString::number(480 - i),
+                                      i == 2 ? std::nullopt : SQLValue(QStringLiteral("paid")),
+                                      QStringLiteral("%1.50").arg(40 + 13 * i)});
+             result->rowCount = 6;
+             content->resultsGrid()->setResult(result);
+         }},
+        {QStringLiteral("error"),
+         [&generate, &execute, &unreachable](ContentViewController* content) {
+             ConnectionManager::shared().setActiveConnectionId(unreachable.connectionId);
+             content->connectionsChanged();
+             generate(content);
+             execute(content);
+         }},
+        {QStringLiteral("history-filtered"),
+         [](ContentViewController* content) {
+             content->filterHistory(QStringLiteral("orders"));
+             content->showMainView(ContentViewController::MainView::History);
+             settle();
+         }},
+    };
+    for (const QSize size : {QSize(760, 700), QSize(1040, 700)}) {
+        for (const auto& [name, drive] : states) {
+            connections.setActiveConnectionId(shopOrSample.connectionId);
+            auto* content = new ContentViewController;
+            content->resize(size);
+            content->show();
+            settle();
+            drive(content);
+            gallery.save(content->grab(), QStringLiteral("ContentViewController-%1-%2").arg(name).arg(size.width()));
+            delete content;
+            settle();
+        }
+    }
+    connections.removeConnectionWithId(shopOrSample.connectionId);
+    connections.removeConnectionWithId(unreachable.connectionId);
+    connections.setActiveConnectionId(previous);
+    history.clearAll();
+}
+
 void addSampleConnections()
 {
     ConnectionManager& manager = ConnectionManager::shared();
@@ -777,6 +937,8 @@ int main(int argc, char** argv)
         shootSheet(gallery);
         shootSidebar(gallery);
         gallery.saveOverview();
+        // Whole panes, too large for the overview sheet.
+        shootWorkspace(gallery);
     }
     for (const QString& file : gallery.failed())
         err << "Could not write " << file << ".\n";
