@@ -8,7 +8,8 @@ out="${MIRELO_GALLERY_DIR:-$HOME/gallery}"
 for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-dark \
             MRSettingChip-writes-on-light MRIconCatalogue-rest-dark MRHistoryRow-hover-light \
             MRStyleKit-connectionMenu-detail-rest-dark UpdateBannerView-downloading-rest-light \
-            Gallery-overview-light Gallery-overview-dark; do
+            LoginWindowController-rest-light LoginWindowController-validating-dark \
+            LoginWindowController-error-light Gallery-overview-light Gallery-overview-dark; do
     if [ ! -s "$out/$name.png" ]; then
         echo "The gallery did not write $name.png." >&2
         exit 1
