@@ -19,7 +19,12 @@ constexpr int kRetryMs = 20;
 
 SingleInstance::SingleInstance(const QString& folder, QObject* parent) : QObject(parent), m_folder(folder) {}
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // Stop listening before the lock goes, so the next start never meets a live socket
+    // without a holder.
+    delete m_server;
+}
 
 QString SingleInstance::runtimeFolder()
 {

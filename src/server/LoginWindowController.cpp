@@ -201,7 +201,8 @@ void LoginWindowController::buildUI()
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
-        window->move(available.center() - QPoint(kWindowSize / 2, kWindowSize / 2));
+        window->move(available.x() + (available.width() - kWindowSize) / 2,
+                     available.y() + (available.height() - kWindowSize) / 2);
     }
 }
 
