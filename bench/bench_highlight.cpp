@@ -50,14 +50,14 @@ struct Times
     double median;
 };
 
-Times millisecondsFor(const QString& sql, int runs)
+Times millisecondsFor(const QString& sql, int runs, SQLClassifier::Dialect dialect)
 {
     QList<double> times;
     qsizetype spans = 0;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
         timer.start();
-        spans += MRSQLHighlighter::highlight(sql).size();
+        spans += MRSQLHighlighter::highlight(sql, dialect).size();
         times.append(double(timer.nsecsElapsed()) / 1e6);
     }
     std::sort(times.begin(), times.end());
@@ -75,14 +75,17 @@ int main()
     MRSQLHighlighter::ensureRegexes();
     std::printf("compile expressions (once per process): %.2f ms\n", double(timer.nsecsElapsed()) / 1e6);
     std::printf("%-26s %9s %11s %9s %11s\n", "input", "best ms", "best ms/KB", "median ms", "median ms/KB");
-    const auto report = [](const char* name, qsizetype kb, const QString& sql, int runs) {
-        const Times t = millisecondsFor(sql, runs);
+    const auto report = [](const char* name, qsizetype kb, const QString& sql, int runs,
+                           SQLClassifier::Dialect dialect = SQLClassifier::Dialect::PostgreSQL) {
+        const Times t = millisecondsFor(sql, runs, dialect);
         std::printf("%-18s %4lld KB %9.2f %11.4f %9.2f %11.4f\n", name, static_cast<long long>(kb), t.best,
                     t.best / double(kb), t.median, t.median / double(kb));
     };
     for (const qsizetype kb : {10, 100, 1024})
         report("SQL", kb, sqlOfSize(kb * 1024), kb >= 1024 ? 11 : 31);
+    report("SQL, MySQL reading", 1024, sqlOfSize(1024 * 1024), 11, SQLClassifier::Dialect::MySQL);
     report("unclosed openers", 1024, unbalancedOfSize(1024 * 1024), 11);
+    report("unclosed, MySQL", 1024, unbalancedOfSize(1024 * 1024), 11, SQLClassifier::Dialect::MySQL);
     std::printf("target: 1024 KB under 300 ms\n");
     return 0;
 }

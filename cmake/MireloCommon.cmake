@@ -11,6 +11,15 @@ target_compile_definitions(mirelo_common INTERFACE
 if(MIRELO_WERROR)
     target_compile_options(mirelo_common INTERFACE -Werror)
 endif()
+if(MIRELO_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "MIRELO_FUZZ needs clang: configure a fresh build folder with -DCMAKE_CXX_COMPILER=clang++.")
+    endif()
+    # Coverage feedback for libFuzzer in every project file the targets reach; the targets
+    # add libFuzzer's own main.
+    target_compile_options(mirelo_common INTERFACE -fsanitize=fuzzer-no-link,address -fno-omit-frame-pointer)
+    target_link_options(mirelo_common INTERFACE -fsanitize=address)
+endif()
 if(MIRELO_SANITIZE)
     target_compile_options(mirelo_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                                    -fno-sanitize-recover=undefined)

@@ -1,5 +1,6 @@
 #include "server/APIManager.h"
 
+#include "server/SameOriginRedirects.h"
 #include "stores/QuerySettings.h"
 
 #include <QJsonDocument>
@@ -9,6 +10,7 @@
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +27,13 @@ QString statusText(int status)
 QString clip(const QString& text, qsizetype n)
 {
     return text.size() > n ? text.left(n) + QStringLiteral("...") : text;
+}
+
+// A line break in a header value would end the header and start another one; no other
+// control character belongs in a key or an address either.
+bool hasControlCharacter(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 std::optional<QString> strictUtf8(const QByteArray& bytes)
@@ -46,9 +55,10 @@ APIManager& APIManager::shared()
 
 APIManager::APIManager() : m_network(new QNetworkAccessManager(this))
 {
-    // Like the platform session it stands for: no redirect surprises beyond the usual,
-    // no shared cookies of our own.
-    m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Every request carries the API key, so a redirect is followed only to the server's
+    // own origin (SameOriginRedirects, per request); anything sent without that guard
+    // follows none.
+    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 void APIManager::setTimeoutsForTesting(int idleMs, int totalMs)
@@ -70,6 +80,15 @@ QUrl APIManager::endpointURL(const QString& serverURL, const QString& path)
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         return {};
     return url;
+}
+
+QString APIManager::credentialsError(const QString& serverURL, const QString& apiKey)
+{
+    if (hasControlCharacter(apiKey))
+        return tr("The API key contains characters that cannot be sent.");
+    if (hasControlCharacter(serverURL))
+        return tr("The server URL contains characters that cannot be sent.");
+    return {};
 }
 
 QString APIManager::transportErrorText(int networkError)
@@ -104,10 +123,12 @@ QString APIManager::transportErrorText(int networkError)
     }
 }
 
-QNetworkReply* APIManager::send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body,
+QNetworkReply* APIManager::send(QNetworkRequest request, const QByteArray& verb, const QByteArray& body,
                                 Finished finished)
 {
+    SameOriginRedirects::prepare(request);
     QNetworkReply* reply = m_network->sendCustomRequest(request, verb, body);
+    SameOriginRedirects::guard(reply);
 
     auto* idle = new QTimer(reply);
     idle->setSingleShot(true);
@@ -142,7 +163,9 @@ QNetworkReply* APIManager::send(const QNetworkRequest& request, const QByteArray
         // itself failed, even when headers had already arrived.
         const bool transferFailed = error != QNetworkReply::NoError &&
                                     (!status.isValid() || error < 200 || error == QNetworkReply::ProtocolFailure);
-        if (reply->property(kTimedOutProperty).toBool())
+        if (SameOriginRedirects::wasRefused(reply))
+            outcome.transportError = SameOriginRedirects::refusedText();
+        else if (reply->property(kTimedOutProperty).toBool())
             outcome.transportError = transportErrorText(QNetworkReply::TimeoutError);
         else if (transferFailed)
             outcome.transportError = transportErrorText(error);
@@ -157,6 +180,10 @@ QNetworkReply* APIManager::send(const QNetworkRequest& request, const QByteArray
 
 void APIManager::validateKey(ValidateCompletion completion)
 {
+    if (const QString error = credentialsError(m_serverURL, m_apiKey); !error.isEmpty()) {
+        completion(false, error);
+        return;
+    }
     const QUrl url = endpointURL(m_serverURL, QStringLiteral("/api/v1/health"));
     if (url.isEmpty()) {
         completion(false, tr("Invalid server URL"));
@@ -183,6 +210,10 @@ void APIManager::validateKey(ValidateCompletion completion)
 void APIManager::searchWithPrompt(const QString& prompt, SearchCompletion completion)
 {
     cancelPendingRequests();
+    if (const QString error = credentialsError(m_serverURL, m_apiKey); !error.isEmpty()) {
+        completion(std::nullopt, error);
+        return;
+    }
     const QUrl url = endpointURL(m_serverURL, QStringLiteral("/api/v1"));
     if (url.isEmpty()) {
         completion(std::nullopt, tr("Invalid server URL"));
@@ -250,11 +281,13 @@ APIManager::Answer APIManager::interpretGenerationAnswer(int status, const QByte
         const QJsonValue query = answer.value(QStringLiteral("query"));
         return {query.toString(), {}};
     }
-    const QJsonValue error = answer.value(QStringLiteral("error"));
-    const QJsonValue errorType = answer.value(QStringLiteral("error_type"));
-    if (error.isString() && errorType.isString())
-        return {std::nullopt, QStringLiteral("[%1] %2").arg(errorType.toString(), error.toString())};
-    if (error.isString())
-        return {std::nullopt, error.toString()};
+    // An empty message would leave the caller with neither SQL nor a sentence, so an empty
+    // error or error_type counts as absent and the later rules decide.
+    const QString error = answer.value(QStringLiteral("error")).toString();
+    const QString errorType = answer.value(QStringLiteral("error_type")).toString();
+    if (!error.isEmpty() && !errorType.isEmpty())
+        return {std::nullopt, QStringLiteral("[%1] %2").arg(errorType, error)};
+    if (!error.isEmpty())
+        return {std::nullopt, error};
     return {std::nullopt, tr("HTTP %1: %2").arg(code, clip(QString::fromUtf8(body), 300))};
 }

@@ -47,7 +47,11 @@ public:
     // The endpoint under the server's base URL: slashes at either end of the base are
     // dropped, then path is appended. Empty when that gives no usable http(s) URL.
     static QUrl endpointURL(const QString& serverURL, const QString& path);
-    // Reads one generation answer; a pure function of the status code and body.
+    // The sentence refusing a key or server URL that holds a line break or another control
+    // character, which would end a header and start another; empty when both can be sent.
+    static QString credentialsError(const QString& serverURL, const QString& apiKey);
+    // Reads one generation answer; a pure function of the status code and body. Exactly
+    // one of sql and error is present, and an error is never empty.
     static Answer interpretGenerationAnswer(int status, const QByteArray& body);
     // The sentence for a transfer that failed without an HTTP answer.
     static QString transportErrorText(int networkError);
@@ -68,8 +72,8 @@ private:
     };
     using Finished = std::function<void(const Outcome&)>;
 
-    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body,
-                        Finished finished);
+    // Sends request with the same-origin redirect rule and the idle and total time-outs.
+    QNetworkReply* send(QNetworkRequest request, const QByteArray& verb, const QByteArray& body, Finished finished);
 
     QString m_serverURL;
     QString m_apiKey;

@@ -8,7 +8,7 @@
 #include "ui/MRDotGridView.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
-#include "ui/MRSpinner.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRStyleKit.h"
 #include "ui/MRTextField.h"
 
@@ -20,7 +20,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
-#include <algorithm>
 
 namespace {
 
@@ -78,12 +77,6 @@ QString fitToLines(const QString& text, const QFont& font, qreal width, int maxL
         cut = true;
     }
     return lines.join(QLatin1Char('\n'));
-}
-
-// A line break or another control character would end up in a request header.
-bool hasControlCharacter(const QString& text)
-{
-    return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
 
 } // namespace
@@ -176,7 +169,11 @@ void LoginWindowController::buildUI()
     column->addWidget(m_loginButton);
     column->addSpacing(14);
 
-    m_spinner = new MRSpinner;
+    m_spinner = new MRSpinnerView;
+    // A stopped spinner is hidden but keeps its place, so the status line never moves.
+    QSizePolicy keepPlace = m_spinner->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_spinner->setSizePolicy(keepPlace);
     column->addWidget(m_spinner, 0, Qt::AlignHCenter);
     column->addSpacing(8);
 
@@ -269,12 +266,9 @@ void LoginWindowController::loginClicked()
         showError(tr("Please enter both server URL and API key."));
         return;
     }
-    if (hasControlCharacter(serverURL)) {
-        showError(tr("The server URL contains characters that cannot be sent."));
-        return;
-    }
-    if (hasControlCharacter(apiKey)) {
-        showError(tr("The API key contains characters that cannot be sent."));
+    // Refused before the form goes further: a line break would start a header of its own.
+    if (const QString unsendable = APIManager::credentialsError(serverURL, apiKey); !unsendable.isEmpty()) {
+        showError(unsendable);
         return;
     }
     const QUrl url(serverURL);

@@ -10,7 +10,7 @@
 class LoginWindowControllerDelegate;
 class MRButton;
 class MRLabel;
-class MRSpinner;
+class MRSpinnerView;
 class MRTextField;
 class QWidget;
 
@@ -48,7 +48,7 @@ public:
     MRTextField* serverURLField() const { return m_serverURLField; }
     MRTextField* apiKeyField() const { return m_apiKeyField; }
     MRButton* loginButton() const { return m_loginButton; }
-    MRSpinner* spinner() const { return m_spinner; }
+    MRSpinnerView* spinner() const { return m_spinner; }
     MRLabel* statusLabel() const { return m_statusLabel; }
     // The whole status text; the label shows at most two lines of it.
     QString statusText() const { return m_statusText; }
@@ -71,7 +71,7 @@ private:
     MRTextField* m_serverURLField = nullptr;
     MRTextField* m_apiKeyField = nullptr;
     MRButton* m_loginButton = nullptr;
-    MRSpinner* m_spinner = nullptr;
+    MRSpinnerView* m_spinner = nullptr;
     MRLabel* m_statusLabel = nullptr;
     QString m_statusText;
     bool m_loading = false;

@@ -22,6 +22,11 @@ QuerySettings& QuerySettings::shared()
     return *instance;
 }
 
+std::unique_ptr<QuerySettings> QuerySettings::createForTesting()
+{
+    return std::unique_ptr<QuerySettings>(new QuerySettings);
+}
+
 QuerySettings::QuerySettings()
 {
     const QSettings settings;

@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <memory>
 
 // The four generation switches that travel with every prompt, kept in QSettings under
 // qs.* keys. Defaults apply to keys the user never touched and are never written.
@@ -11,6 +12,9 @@ class QuerySettings final
 
 public:
     static QuerySettings& shared();
+    // A new object read from the stored values, as shared() is on its first use: lets a
+    // test store values first and see them read.
+    static std::unique_ptr<QuerySettings> createForTesting();
 
     bool allowDestructive() const { return m_allowDestructive; }
     bool selfCorrection() const { return m_selfCorrection; }

@@ -14,7 +14,6 @@ namespace {
 constexpr qreal kExtraWidth = 30;
 constexpr qreal kImageSpacing = 4;
 constexpr qreal kVerticalPadding = 6;
-constexpr qreal kDisabledOpacity = 0.4;
 
 } // namespace
 
@@ -130,7 +129,7 @@ void MRButton::paintEvent(QPaintEvent*)
 
     painter.save();
     if (!isEnabled())
-        painter.setOpacity(kDisabledOpacity);
+        painter.setOpacity(kMRDisabledOpacity);
     const QSizeF content = contentSize();
     qreal x = bounds.center().x() - content.width() / 2;
     const QSizeF imageSize = m_image.size();

@@ -73,7 +73,7 @@ void MRHistoryRow::resizeEvent(QResizeEvent* event)
 
 void MRHistoryRow::paintRow(QPainter& painter)
 {
-    if (isHovered())
+    if (showsHover())
         paintRowBackground(painter, MRTheme::rowHover());
 
     const QRectF prompt = promptRect();

@@ -263,6 +263,7 @@ const std::map<QString, Drawing>& drawings()
             s.stroke(lower);
             s.fill(arcArrowHead(12, 12, 7, 204));
         });
+        add("checkmark", [](Shape& s) { s.polyline({{5, 12.5}, {9.5, 17}, {19, 7}}); });
         add("checkmark.shield", [](Shape& s) {
             QPainterPath shield;
             shield.moveTo(12, 3);

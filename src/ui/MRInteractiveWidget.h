@@ -6,6 +6,9 @@
 #include <QEvent>
 #include <QFocusEvent>
 
+// How strongly a disabled house widget is drawn: its content at this opacity.
+inline constexpr qreal kMRDisabledOpacity = 0.4;
+
 // Hover and keyboard-focus tracking for the house widgets that answer the pointer and the
 // keyboard. Every change of hover, focus, enabled state or palette goes through
 // updateAppearance(), so each widget repaints from the palette in force.

@@ -5,6 +5,7 @@
 #include "ui/MRWidgetTheme.h"
 
 #include <QChildEvent>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -77,6 +78,21 @@ void MRRowView::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void MRRowView::changeEvent(QEvent* event)
+{
+    // Dimmed as a whole, labels and images it holds included, as disabled buttons are.
+    if (event->type() == QEvent::EnabledChange) {
+        if (isEnabled()) {
+            setGraphicsEffect(nullptr);
+        } else if (!graphicsEffect()) {
+            auto* dim = new QGraphicsOpacityEffect(this);
+            dim->setOpacity(kMRDisabledOpacity);
+            setGraphicsEffect(dim);
+        }
+    }
+    MRInteractiveWidget::changeEvent(event);
 }
 
 void MRRowView::childEvent(QChildEvent* event)

@@ -32,7 +32,10 @@ Q_SIGNALS:
     void clicked();
 
 protected:
-    // Subclasses paint their content here; the focus ring is drawn over it.
+    // Whether to paint the hover fill: a disabled row shows none.
+    bool showsHover() const { return isHovered() && isEnabled(); }
+    // Subclasses paint their content here; the focus ring is drawn over it. A disabled row is
+    // dimmed as a whole.
     virtual void paintRow(QPainter& painter);
     // The rounded background every row uses: the given fill inside rowRadius corners.
     void paintRowBackground(QPainter& painter, const MRColor& fill);
@@ -41,6 +44,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void childEvent(QChildEvent* event) override;
 
 private:

@@ -59,12 +59,12 @@ MRSQLLineView::MRSQLLineView(QWidget* parent) : QWidget(parent)
     setFont(MRTheme::monoFont(m_fontSize));
 }
 
-void MRSQLLineView::setSQL(const QString& sql)
+void MRSQLLineView::setSQL(const QString& sql, SQLClassifier::Dialect dialect)
 {
     m_sql = sql;
     m_line = oneLine(sql);
     // Highlighted as written, so that a line comment still ends at its line break.
-    m_spans = MRSQLHighlighter::highlight(sql);
+    m_spans = MRSQLHighlighter::highlight(sql, dialect);
     setAccessibleName(m_line);
     invalidate();
 }

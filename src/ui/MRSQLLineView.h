@@ -18,7 +18,8 @@ public:
     explicit MRSQLLineView(QWidget* parent = nullptr);
 
     QString sql() const { return m_sql; }
-    void setSQL(const QString& sql);
+    // Literals and comments are found as a server of that dialect reads them.
+    void setSQL(const QString& sql, SQLClassifier::Dialect dialect = SQLClassifier::Dialect::PostgreSQL);
 
     qreal fontSize() const { return m_fontSize; }
     void setFontSize(qreal size);

@@ -47,7 +47,7 @@ void MRSQLTextViewHighlighter::documentChanged()
         m_spans.clear();
 }
 
-void MRSQLTextViewHighlighter::highlightTextView(QTextEdit* view, qreal fontSize)
+void MRSQLTextViewHighlighter::highlightTextView(QTextEdit* view, qreal fontSize, SQLClassifier::Dialect dialect)
 {
     MRSQLTextViewHighlighter* highlighter = of(view);
     if (!highlighter)
@@ -55,7 +55,7 @@ void MRSQLTextViewHighlighter::highlightTextView(QTextEdit* view, qreal fontSize
     highlighter->attach();
 
     const QString text = view->toPlainText();
-    const QList<SQLSpan> spans = MRSQLHighlighter::highlight(text);
+    const QList<SQLSpan> spans = MRSQLHighlighter::highlight(text, dialect);
     const QTextCursor selection = view->textCursor();
     const int anchor = selection.anchor();
     const int position = selection.position();

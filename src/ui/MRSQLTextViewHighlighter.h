@@ -16,9 +16,11 @@ class MRSQLTextViewHighlighter final : public QSyntaxHighlighter
     Q_DISABLE_COPY_MOVE(MRSQLTextViewHighlighter)
 
 public:
-    // Re-colours the whole content of view in place at fontSize points. The selection
-    // stays where it was when it still lies within the text.
-    static void highlightTextView(QTextEdit* view, qreal fontSize);
+    // Re-colours the whole content of view in place at fontSize points, finding literals
+    // and comments as a server of that dialect reads them. The selection stays where it
+    // was when it still lies within the text.
+    static void highlightTextView(QTextEdit* view, qreal fontSize,
+                                  SQLClassifier::Dialect dialect = SQLClassifier::Dialect::PostgreSQL);
 
     // The highlighter attached to view by highlightTextView, or null.
     static MRSQLTextViewHighlighter* of(const QTextEdit* view);

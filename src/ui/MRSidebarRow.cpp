@@ -88,7 +88,7 @@ void MRSidebarRow::paintRow(QPainter& painter)
 {
     if (m_selected)
         paintRowBackground(painter, MRTheme::rowSelected());
-    else if (isHovered())
+    else if (showsHover())
         paintRowBackground(painter, MRTheme::rowHover());
 
     painter.setRenderHint(QPainter::Antialiasing);

@@ -6,8 +6,12 @@
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QMenu>
+#include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
 #include <QtMath>
 
 namespace {
@@ -30,6 +34,55 @@ MRButton* titledButton(MRButton::Style style, const MRStyledText& title, const Q
     connectAction(button, target, std::move(action));
     return button;
 }
+
+// Draws the check column of a menu of choices: a check mark beside the chosen item and nothing
+// beside the others, where the base style draws an empty box for every unchecked item. The
+// items stay checkable, so assistive technology still hears which one is chosen.
+class ChoiceMenuStyle final : public QProxyStyle
+{
+public:
+    explicit ChoiceMenuStyle(const QString& baseStyle) : QProxyStyle(baseStyle) {}
+
+    // One per base style, alive as long as the application.
+    static ChoiceMenuStyle* shared()
+    {
+        static QPointer<ChoiceMenuStyle> style;
+        const QString base = QApplication::style()->name();
+        if (!style || style->baseStyle()->name() != base) {
+            style = new ChoiceMenuStyle(base);
+            style->setParent(qApp);
+        }
+        return style;
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element != CE_MenuItem || !item || item->checkType == QStyleOptionMenuItem::NotCheckable) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionMenuItem plain = *item;
+        plain.checkType = QStyleOptionMenuItem::NotCheckable;
+        plain.checked = false;
+        QProxyStyle::drawControl(element, &plain, painter, widget);
+        if (!item->checked)
+            return;
+        const int column = qMax(qMax(item->maxIconWidth, kCheckColumn), qRound(item->rect.height() * 0.79));
+        const QRect mark =
+            visualRect(item->direction, item->rect,
+                       QRect(item->rect.left() + kCheckColumnOffset, item->rect.top(), column, item->rect.height()));
+        const QPalette::ColorGroup group = (item->state & State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+        const QPalette::ColorRole role = (item->state & State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+        MRIcon::symbol(QStringLiteral("checkmark"), 11, true).paint(*painter, mark, item->palette.color(group, role));
+    }
+
+private:
+    // Where the base styles put their check column.
+    static constexpr int kCheckColumnOffset = 4;
+    static constexpr int kCheckColumn = 21;
+};
 
 } // namespace
 
@@ -63,6 +116,10 @@ MRButton* MRStyleKit::sendButtonWithTarget(const QObject* target, Action action)
     button->setImage(symbol(QStringLiteral("arrow.up"), 15, QFont::Bold));
     button->setImageTint(MRTheme::onAccent());
     button->setFixedSize(kButtonHeight, kButtonHeight);
+    // The workspace names it "Stop" while a generation runs.
+    const QString name = QCoreApplication::translate("MRStyleKit", "Send");
+    button->setAccessibleName(name);
+    button->setToolTip(name);
     connectAction(button, target, std::move(action));
     return button;
 }
@@ -117,6 +174,7 @@ QMenu* MRStyleKit::connectionMenuForTarget(const QObject* target, std::function<
                                            Action manageAction, bool showDetail, QWidget* parent)
 {
     auto* menu = new QMenu(parent);
+    menu->setStyle(ChoiceMenuStyle::shared());
     const QObject* context = target ? target : menu;
     const ConnectionManager& manager = ConnectionManager::shared();
     const QList<DatabaseConnection> connections = manager.connections();

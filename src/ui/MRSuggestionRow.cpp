@@ -44,7 +44,7 @@ QSize MRSuggestionRow::minimumSizeHint() const
 
 void MRSuggestionRow::paintRow(QPainter& painter)
 {
-    if (isHovered())
+    if (showsHover())
         paintRowBackground(painter, MRTheme::rowHover());
 
     painter.setRenderHint(QPainter::Antialiasing);

@@ -1,6 +1,9 @@
 #include "ui/MRTheme.h"
 
+#include "ui/MRContrast.h"
+
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -61,6 +64,10 @@ QFont sized(QFont font, qreal size, int weight)
 } // namespace
 
 // clang-format off: one palette entry a line reads as the table it is.
+// Text colours reach 4.5:1 as body text, or 3:1 as captions, comments and icons, on every
+// background they are drawn on (tst_contrast checks it). To get there textTertiary and
+// sqlComment (both appearances) and danger, success and sqlString (light) were moved by the
+// least change of lightness that does it; their hue and saturation are the design's.
 MRColor MRTheme::windowBackground()
 {
     return pair(0xFBFAF8, 0x1A1917);
@@ -99,7 +106,7 @@ MRColor MRTheme::textSecondary()
 }
 MRColor MRTheme::textTertiary()
 {
-    return pair(0x9C988F, 0x6E6A62);
+    return pair(0x89847A, 0x827D74);
 }
 MRColor MRTheme::accent()
 {
@@ -123,11 +130,11 @@ MRColor MRTheme::statusDot()
 }
 MRColor MRTheme::danger()
 {
-    return pair(0xC4453F, 0xF08C8C);
+    return pair(0xBE403A, 0xF08C8C);
 }
 MRColor MRTheme::success()
 {
-    return pair(0x3E8E5E, 0x6FCF9A);
+    return pair(0x357950, 0x6FCF9A);
 }
 MRColor MRTheme::sqlKeyword()
 {
@@ -135,7 +142,7 @@ MRColor MRTheme::sqlKeyword()
 }
 MRColor MRTheme::sqlString()
 {
-    return pair(0x1A7F37, 0x8DDB9B);
+    return pair(0x1A7D36, 0x8DDB9B);
 }
 MRColor MRTheme::sqlNumber()
 {
@@ -143,7 +150,7 @@ MRColor MRTheme::sqlNumber()
 }
 MRColor MRTheme::sqlComment()
 {
-    return pair(0x9A968D, 0x6E6A62);
+    return pair(0x8E897F, 0x767269);
 }
 MRColor MRTheme::sqlFunction()
 {
@@ -166,9 +173,36 @@ QFont MRTheme::uiFont(qreal size, int weight)
     return sized(QFontDatabase::systemFont(QFontDatabase::GeneralFont), size, weight);
 }
 
+QString MRTheme::fixedPitchFamily(const QFont& desktopFixed)
+{
+    // Without a desktop configuration (the offscreen platform, a bare window manager) the
+    // fixed font may be a family name that resolves to a proportional face.
+    const QFontInfo resolved(desktopFixed);
+    if (resolved.fixedPitch())
+        return resolved.family();
+    for (const char* name : {"DejaVu Sans Mono", "Liberation Mono", "Noto Sans Mono"}) {
+        const QString family = QString::fromLatin1(name);
+        if (QFontDatabase::hasFamily(family) && QFontDatabase::isFixedPitch(family))
+            return family;
+    }
+    const QStringList families = QFontDatabase::families();
+    for (const QString& family : families) {
+        if (QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family))
+            return family;
+    }
+    return {};
+}
+
 QFont MRTheme::monoFont(qreal size, int weight)
 {
-    return sized(QFontDatabase::systemFont(QFontDatabase::FixedFont), size, weight);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    // Chosen once: the installed fonts do not change while the application runs.
+    static const QString family = fixedPitchFamily(font);
+    if (!family.isEmpty())
+        font.setFamilies({family});
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    return sized(font, size, weight);
 }
 
 QPalette MRTheme::palette(bool dark)
@@ -189,7 +223,8 @@ QPalette MRTheme::palette(bool dark)
     p.setColor(QPalette::ToolTipBase, elevated);
     p.setColor(QPalette::ToolTipText, text);
     p.setColor(QPalette::PlaceholderText, c(textTertiary()));
-    p.setColor(QPalette::Highlight, c(accent()));
+    // Selected text and rows: the accent, deepened just enough for on-accent text to read.
+    p.setColor(QPalette::Highlight, MRContrast::deepenedFor(c(accent()), c(onAccent()), MRContrast::kBody));
     p.setColor(QPalette::HighlightedText, c(onAccent()));
     p.setColor(QPalette::Link, c(accent()));
     p.setColor(QPalette::LinkVisited, c(accentPressed()));

@@ -68,7 +68,14 @@ public:
     // desktop the design was drawn for. Weights are QFont::Weight values.
     static QFont serifDisplayFont(qreal size, int weight = QFont::Normal);
     static QFont uiFont(qreal size, int weight = QFont::Normal);
+    // The desktop's fixed font, in a family that really is fixed-width wherever one is
+    // installed.
     static QFont monoFont(qreal size, int weight = QFont::Normal);
+    // The family monoFont uses when the desktop's fixed font is desktopFixed: its own when
+    // it resolves to a fixed-width face, else a common monospaced family that is installed,
+    // else any installed family the font database reports as fixed pitch; empty when there
+    // is none, and the monospace style hint is all that is left.
+    static QString fixedPitchFamily(const QFont& desktopFixed);
 
     static constexpr qreal cardRadius() { return 14; }
     static constexpr qreal inputRadius() { return 18; }

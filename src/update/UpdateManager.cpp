@@ -283,6 +283,10 @@ void UpdateManager::checkWithCompletion(CheckCompletion completion)
         finish(tr("Not signed in."));
         return;
     }
+    if (const QString error = APIManager::credentialsError(base, key); !error.isEmpty()) {
+        finish(error);
+        return;
+    }
     const QUrl url = webURL(base + QStringLiteral("/api/v1/desktop/appcast"));
     if (url.isEmpty()) {
         finish(tr("Invalid server URL."));
@@ -359,6 +363,10 @@ void UpdateManager::downloadAndInstall(const UpdateInfo& info, Progress progress
     // The path is appended to the server's own address, so it must be a path: anything
     // else (".evil.example/x", "@evil.example/x") would carry the API key to another host.
     const QString base = trimmedServerURL();
+    if (const QString error = APIManager::credentialsError(base, APIManager::shared().apiKey()); !error.isEmpty()) {
+        completion(error);
+        return;
+    }
     const QUrl url = webURL(base + info.downloadPath);
     if (!info.downloadPath.startsWith(QLatin1Char('/')) || url.isEmpty() ||
         !SameOriginRedirects::isSameOrigin(url, webURL(base))) {

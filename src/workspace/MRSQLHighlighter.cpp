@@ -7,10 +7,9 @@
 namespace {
 
 // The word-level passes keep the expressions' own notion of words, letters and digits,
-// taken from Unicode as in the original highlighter. The delimited passes (literals and
-// comments) are plain scans with the same results as their expressions, because a
-// backtracking engine tries every unclosed opener to the end of the text and so turns
-// quadratic on unbalanced input.
+// taken from Unicode as in the original highlighter. String literals and comments are not
+// expressions: they come from the destructive-statement check's own scan, so that text is
+// shown as code exactly where that check reads it as code.
 constexpr auto kWordOptions = QRegularExpression::UseUnicodePropertiesOption;
 
 QRegularExpression compiled(const QString& pattern, QRegularExpression::PatternOptions options)
@@ -82,71 +81,6 @@ private:
     std::vector<SQLRole> m_roles;
 };
 
-// Matches of '(?:[^']|'')*' one after another. From an opening quote the literal runs
-// over doubled quotes to the first single one; when the text ends first, the expression
-// falls back to ending on the first quote of the last doubled pair, if there was one.
-void paintStringLiterals(RoleMap& map, QStringView text)
-{
-    const qsizetype size = text.size();
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype open = text.indexOf(QLatin1Char('\''), from);
-        if (open < 0)
-            return;
-        qsizetype i = open + 1;
-        qsizetype lastPair = -1;
-        qsizetype end = -1;
-        while (true) {
-            const qsizetype quote = text.indexOf(QLatin1Char('\''), i);
-            if (quote < 0)
-                break;
-            if (quote + 1 < size && text[quote + 1] == QLatin1Char('\'')) {
-                lastPair = quote;
-                i = quote + 2;
-                continue;
-            }
-            end = quote + 1;
-            break;
-        }
-        if (end < 0) {
-            // No single quote closes it: no later opener can be closed either.
-            if (lastPair < 0)
-                return;
-            end = lastPair + 1;
-        }
-        map.paint(open, end - open, SQLRole::String);
-        from = end;
-    }
-}
-
-enum class CommentKind { Line, Block };
-
-// Matches of --[^\n]* or of /\*[\s\S]*?\*/ one after another. A line comment stops
-// before its line break or at the end of the text; a block comment ends with the first */
-// and is no comment without one.
-void paintComments(RoleMap& map, QStringView text, CommentKind kind)
-{
-    const bool line = kind == CommentKind::Line;
-    const QStringView opener = line ? u"--" : u"/*";
-    const QStringView closer = line ? u"\n" : u"*/";
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype open = text.indexOf(opener, from);
-        if (open < 0)
-            return;
-        qsizetype end = text.indexOf(closer, open + opener.size());
-        if (end < 0) {
-            if (!line)
-                return;
-            end = text.size();
-        } else if (!line) {
-            end += closer.size();
-        }
-        map.paint(open, end - open, SQLRole::Comment);
-        from = end;
-    }
-}
-
 } // namespace
 
 const QSet<QString>& MRSQLHighlighter::keywords()
@@ -175,7 +109,7 @@ void MRSQLHighlighter::ensureRegexes()
     expressions();
 }
 
-QList<SQLSpan> MRSQLHighlighter::highlight(QStringView sql)
+QList<SQLSpan> MRSQLHighlighter::highlight(QStringView sql, SQLClassifier::Dialect dialect)
 {
     if (sql.isEmpty())
         return {};
@@ -184,8 +118,10 @@ QList<SQLSpan> MRSQLHighlighter::highlight(QStringView sql)
     map.paintMatches(e.keyword, sql, 1, SQLRole::Keyword);
     map.paintMatches(e.function, sql, 1, SQLRole::Function);
     map.paintMatches(e.number, sql, 0, SQLRole::Number);
-    paintStringLiterals(map, sql);
-    paintComments(map, sql, CommentKind::Line);
-    paintComments(map, sql, CommentKind::Block);
+    for (const SQLClassifier::HiddenRange& range :
+         SQLClassifier::hiddenRanges(sql, SQLClassifier::defaultReading(dialect))) {
+        const bool literal = range.kind == SQLClassifier::HiddenRange::Kind::StringLiteral;
+        map.paint(range.start, range.length, literal ? SQLRole::String : SQLRole::Comment);
+    }
     return map.spans();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workspace/SQLClassifier.h"
+
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -30,9 +32,13 @@ public:
     // Compiles the expressions once per process; safe to call from any thread.
     static void ensureRegexes();
 
-    // Keywords, function names, numbers, string literals, line comments and block
-    // comments, each pass over the whole text and later passes winning where they
-    // overlap. The result is ordered, disjoint and holds no Plain span; text outside it
-    // is plain. Time grows linearly with the text.
-    static QList<SQLSpan> highlight(QStringView sql);
+    // Keywords, function names and numbers, each pass over the whole text and later
+    // passes winning where they overlap; then string literals and comments as the
+    // destructive-statement check reads them for the dialect's default settings, over
+    // everything else. So a quote inside a comment opens no string, and nothing that
+    // check would read as code is shown as a string or comment. The result is ordered,
+    // disjoint and holds no Plain span; text outside it is plain. Time grows linearly with
+    // the text.
+    static QList<SQLSpan> highlight(QStringView sql,
+                                    SQLClassifier::Dialect dialect = SQLClassifier::Dialect::PostgreSQL);
 };

@@ -1,5 +1,6 @@
 #include "workspace/ResultsGridView.h"
 
+#include "ui/MRFocusRing.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
 #include "workspace/QueryResultModel.h"
@@ -16,14 +17,19 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QtMath>
 #include <algorithm>
 
 namespace {
 
 constexpr int kCellInset = 6;
 constexpr qreal kHeaderFontSize = 11;
+// NULL on a selected row: the selection's text colour let through this much still reads at 3:1.
+constexpr qreal kNullOnSelectionAlpha = 0.75;
 
 QString& nextFileName()
 {
@@ -118,42 +124,76 @@ protected:
     }
 };
 
-// Draws each cell's text itself: inset 6 on both sides, one line cut at the tail, NULL in
-// the tertiary colour; and the line between columns.
-class ResultsCellDelegate final : public QStyledItemDelegate
+// Paints a fill into the part of rect that lies inside the card, so that rows passing the
+// rounded corners keep them smooth.
+void fillInsideCard(QPainter* painter, const QRect& rect, const QColor& color, const QPainterPath& card)
+{
+    if (!color.isValid() || color.alpha() == 0)
+        return;
+    if (card.contains(QRectF(rect))) {
+        painter->fillRect(rect, color);
+        return;
+    }
+    QPainterPath cell;
+    cell.addRect(rect);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->fillPath(card.intersected(cell), color);
+    painter->restore();
+}
+
+// Keeps a scroll bar out of the card's rounded corners: an empty stretch beside its end.
+QWidget* cornerSpacer(int extent)
+{
+    auto* spacer = new QWidget;
+    spacer->setFixedSize(extent, extent);
+    return spacer;
+}
+
+// Leaves the rows' fills to the cell delegate, which keeps them inside the rounded card; the
+// base style would fill the selected and alternate rows as plain rectangles first.
+class RowPanelStyle final : public QProxyStyle
 {
 public:
-    explicit ResultsCellDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+    explicit RowPanelStyle(const QString& baseStyle) : QProxyStyle(baseStyle) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    // One per base style, alive as long as the application.
+    static RowPanelStyle* shared()
     {
-        QStyleOptionViewItem background = option;
-        initStyleOption(&background, index);
-        background.text.clear();
-        background.state &= ~QStyle::State_HasFocus;
-        const QWidget* view = option.widget;
-        QStyle* style = view ? view->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &background, painter, view);
+        static QPointer<RowPanelStyle> style;
+        const QString base = QApplication::style()->name();
+        if (!style || style->baseStyle()->name() != base) {
+            style = new RowPanelStyle(base);
+            style->setParent(qApp);
+        }
+        return style;
+    }
 
-        painter->save();
-        const bool isNull = index.data(QueryResultModel::IsNullRole).toBool();
-        const auto alignment = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
-        const QRect textRect = option.rect.adjusted(kCellInset, 0, -kCellInset, 0);
-        painter->setFont(option.font);
-        painter->setPen(MRWidgetTheme::resolve(isNull ? MRTheme::textTertiary() : MRTheme::textPrimary(), view));
-        painter->drawText(textRect, int(alignment) | Qt::TextSingleLine,
-                          option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
-        if (index.column() < index.model()->columnCount() - 1)
-            painter->fillRect(QRect(option.rect.right(), option.rect.top(), 1, option.rect.height()),
-                              MRWidgetTheme::resolve(MRTheme::hairline(), view));
-        painter->restore();
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        if (element != PE_PanelItemViewRow)
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
     }
 };
 
 class ResultsTable final : public QTableView
 {
 public:
-    ResultsTable(ResultsGridView* grid) : QTableView(grid), m_grid(grid) {}
+    explicit ResultsTable(ResultsGridView* grid) : QTableView(grid), m_grid(grid) { setStyle(RowPanelStyle::shared()); }
+
+    // Whether the focus came from the keyboard, as the focus ring shows it.
+    void setKeyboardFocus(bool keyboard)
+    {
+        m_keyboardFocus = keyboard;
+        viewport()->update();
+    }
+
+    // The card's outline in the viewport's coordinates.
+    QPainterPath cardInViewport() const
+    {
+        return cardPath(m_grid->rect()).translated(-QPointF(viewport()->mapTo(m_grid, QPoint())));
+    }
 
 protected:
     bool event(QEvent* event) override
@@ -176,6 +216,14 @@ protected:
         QTableView::keyPressEvent(event);
     }
 
+    // Whole rows are what can be chosen, so Home and End go to the first and last row.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        if (action == MoveHome || action == MoveEnd)
+            modifiers |= Qt::ControlModifier;
+        return QTableView::moveCursor(action, modifiers);
+    }
+
     bool viewportEvent(QEvent* event) override
     {
         if (event->type() == QEvent::Resize)
@@ -183,15 +231,76 @@ protected:
         return QTableView::viewportEvent(event);
     }
 
+    // With the keyboard in the grid, the current row is outlined while it is not selected,
+    // so that moving without selecting (Ctrl with the arrows) shows where it is.
+    void paintEvent(QPaintEvent* event) override
+    {
+        QTableView::paintEvent(event);
+        const QModelIndex current = currentIndex();
+        if (!m_keyboardFocus || !hasFocus() || !current.isValid() ||
+            selectionModel()->isRowSelected(current.row(), QModelIndex()))
+            return;
+        const QRectF row(-horizontalHeader()->offset(), rowViewportPosition(current.row()),
+                         horizontalHeader()->length(), rowHeight(current.row()));
+        QPainter painter(viewport());
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setClipPath(cardInViewport());
+        painter.setPen(QPen(MRWidgetTheme::resolve(MRTheme::accent(), this), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(row.adjusted(1.5, 0.5, -1.5, -0.5), 3, 3);
+    }
+
 private:
     ResultsGridView* m_grid;
+    bool m_keyboardFocus = false;
 };
 
-// The card's outline, drawn above the table as the card's own border.
+// Draws each cell itself: the row's fill inside the card, the text inset 6 on both sides on
+// one line cut at the tail, NULL in its own colour, and the line between columns.
+class ResultsCellDelegate final : public QStyledItemDelegate
+{
+public:
+    explicit ResultsCellDelegate(ResultsTable* table) : QStyledItemDelegate(table), m_table(table) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        const bool alternate = option.features & QStyleOptionViewItem::Alternate;
+        const ResultsGridView::CellLook look = ResultsGridView::cellLook(option.palette, alternate, selected);
+        fillInsideCard(painter, option.rect, look.fill, m_table->cardInViewport());
+
+        painter->save();
+        const bool isNull = index.data(QueryResultModel::IsNullRole).toBool();
+        const auto alignment = Qt::Alignment(index.data(Qt::TextAlignmentRole).toInt());
+        const QRect textRect = option.rect.adjusted(kCellInset, 0, -kCellInset, 0);
+        painter->setFont(option.font);
+        painter->setPen(isNull ? look.nullText : look.text);
+        painter->drawText(textRect, int(alignment) | Qt::TextSingleLine,
+                          option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
+        if (index.column() < index.model()->columnCount() - 1)
+            painter->fillRect(QRect(option.rect.right(), option.rect.top(), 1, option.rect.height()),
+                              MRWidgetTheme::resolve(MRTheme::hairline(), m_table));
+        painter->restore();
+    }
+
+private:
+    ResultsTable* m_table;
+};
+
+// The card's outline, drawn above the table and its scroll bars, and the keyboard focus ring
+// while the table has focus from the keyboard.
 class GridBorder final : public QWidget
 {
 public:
     explicit GridBorder(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+
+    void setFocusRing(bool on)
+    {
+        if (on == m_focusRing)
+            return;
+        m_focusRing = on;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -201,6 +310,8 @@ protected:
         painter.setPen(QPen(MRWidgetTheme::resolve(MRTheme::hairline(), this), 1));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(cardPath(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5)));
+        if (m_focusRing)
+            MRFocusRing::paint(painter, rect(), MRTheme::cardRadius(), this);
     }
 
     void changeEvent(QEvent* event) override
@@ -209,6 +320,9 @@ protected:
             update();
         QWidget::changeEvent(event);
     }
+
+private:
+    bool m_focusRing = false;
 };
 
 } // namespace
@@ -222,7 +336,7 @@ ResultsGridView::ResultsGridView(QWidget* parent)
 
     m_table->setHorizontalHeader(new ResultsHeader(m_table));
     m_table->setModel(m_model);
-    m_table->setItemDelegate(new ResultsCellDelegate(m_table));
+    m_table->setItemDelegate(new ResultsCellDelegate(static_cast<ResultsTable*>(m_table)));
     m_table->setFont(MRTheme::monoFont(kCellFontSize));
     m_table->setFrameShape(QFrame::NoFrame);
     m_table->viewport()->setAutoFillBackground(false);
@@ -231,6 +345,10 @@ ResultsGridView::ResultsGridView(QWidget* parent)
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab and Shift+Tab go on to the next and previous control; the arrows, Page Up/Down,
+    // Home and End move within the grid.
+    m_table->setTabKeyNavigation(false);
+    m_table->setAccessibleName(tr("Results"));
     m_table->setWordWrap(false);
     m_table->setTextElideMode(Qt::ElideRight);
     m_table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -242,6 +360,14 @@ ResultsGridView::ResultsGridView(QWidget* parent)
     m_table->verticalHeader()->setMinimumSectionSize(kRowHeight);
     m_table->verticalHeader()->setDefaultSectionSize(kRowHeight);
     m_table->setCornerButtonEnabled(false);
+    // The scroll bars stop short of the rounded corners: the vertical one starts under the
+    // header, and an empty corner replaces the square the style paints between the two.
+    const int radius = qCeil(MRTheme::cardRadius());
+    m_table->addScrollBarWidget(cornerSpacer(kRowHeight), Qt::AlignTop);
+    m_table->addScrollBarWidget(cornerSpacer(radius), Qt::AlignBottom);
+    m_table->addScrollBarWidget(cornerSpacer(radius), Qt::AlignLeft);
+    m_table->setCornerWidget(new QWidget);
+    m_table->installEventFilter(this);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     m_border->raise();
 
@@ -265,6 +391,19 @@ void ResultsGridView::setResult(QueryResultPtr result)
     fitColumns(header, m_table->viewport()->width());
     updateGeometry();
     update();
+}
+
+ResultsGridView::CellLook ResultsGridView::cellLook(const QPalette& palette, bool alternate, bool selected)
+{
+    if (selected) {
+        const QColor text = palette.color(QPalette::HighlightedText);
+        QColor nullText = text;
+        nullText.setAlphaF(float(kNullOnSelectionAlpha));
+        return {palette.color(QPalette::Highlight), text, nullText};
+    }
+    const bool dark = MRTheme::isDark(palette);
+    return {alternate ? MRTheme::rowHover().resolve(dark) : QColor(), MRTheme::textPrimary().resolve(dark),
+            MRTheme::textTertiary().resolve(dark)};
 }
 
 int ResultsGridView::heightForRows(qsizetype rows)
@@ -377,11 +516,18 @@ void ResultsGridView::paintEvent(QPaintEvent*)
 void ResultsGridView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    const QRect inner = rect().adjusted(1, 0, -1, 0);
-    m_table->setGeometry(inner);
-    // Rows and header stay inside the rounded corners.
-    m_table->setMask(QRegion(cardPath(rect()).translated(-inner.left(), 0).toFillPolygon().toPolygon()));
+    m_table->setGeometry(rect().adjusted(1, 0, -1, 0));
     m_border->setGeometry(rect());
+}
+
+bool ResultsGridView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_table && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        MRFocusRing::track(m_focusRing, static_cast<QFocusEvent*>(event));
+        static_cast<GridBorder*>(m_border)->setFocusRing(m_focusRing);
+        static_cast<ResultsTable*>(m_table)->setKeyboardFocus(m_focusRing);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ResultsGridView::changeEvent(QEvent* event)

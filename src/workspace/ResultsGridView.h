@@ -2,6 +2,7 @@
 
 #include "db/QueryResult.h"
 
+#include <QColor>
 #include <QWidget>
 
 class QAction;
@@ -38,6 +39,16 @@ public:
 
     QTableView* table() const { return m_table; }
 
+    // How one cell is painted: its fill over the card (none when invalid), then the colour
+    // of a value and of NULL. Selected rows take the palette's selection colours.
+    struct CellLook
+    {
+        QColor fill;
+        QColor text;
+        QColor nullText;
+    };
+    static CellLook cellLook(const QPalette& palette, bool alternate, bool selected);
+
     // "Copy" works while a row is selected, "Export CSV…" while a row is shown.
     bool canCopy() const;
     bool canExportCSV() const;
@@ -57,6 +68,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showContextMenu(const QPoint& position);
@@ -68,4 +80,5 @@ private:
     QMenu* m_menu;
     QAction* m_copyAction;
     QAction* m_exportAction;
+    bool m_focusRing = false;
 };

@@ -5,6 +5,8 @@
 namespace {
 
 using Dialect = SQLClassifier::Dialect;
+using HiddenRange = SQLClassifier::HiddenRange;
+using Kind = HiddenRange::Kind;
 
 constexpr SQLClassifier::Reading kReadings[] = {
     {Dialect::PostgreSQL, false},
@@ -44,19 +46,17 @@ bool endsDoubleDashComment(char16_t c)
 class Scanner
 {
 public:
-    Scanner(QStringView sql, SQLClassifier::Reading reading) : m_sql(sql), m_reading(reading)
-    {
-        m_code.reserve(sql.size());
-    }
+    Scanner(QStringView sql, SQLClassifier::Reading reading) : m_sql(sql), m_reading(reading) {}
 
-    QString run() &&
+    QList<HiddenRange> run() &&
     {
         const bool postgres = m_reading.dialect == Dialect::PostgreSQL;
         while (m_at < size()) {
+            // Whatever follows an opener that never closes stays code.
             if (!(postgres ? stepPostgreSQL() : stepMySQL()))
-                return keepRest();
+                break;
         }
-        return keepRest();
+        return std::move(m_hidden);
     }
 
 private:
@@ -66,18 +66,11 @@ private:
     // The next unit belongs to whatever surrounds it.
     void pass(qsizetype to) { m_at = to; }
 
-    // [m_at, to) is a literal or comment: one space stands for it.
-    void hide(qsizetype to)
+    // [m_at, to) is a literal or comment.
+    void hide(qsizetype to, Kind kind)
     {
-        m_code.append(m_sql.sliced(m_kept, m_at - m_kept));
-        m_code.append(QLatin1Char(' '));
-        m_kept = m_at = to;
-    }
-
-    QString keepRest()
-    {
-        m_code.append(m_sql.sliced(m_kept));
-        return std::move(m_code);
+        m_hidden.append({m_at, to - m_at, kind});
+        m_at = to;
     }
 
     // One token or unit under PostgreSQL's rules; false when an opener never closes.
@@ -86,12 +79,12 @@ private:
         const char16_t c = at(m_at);
         const char16_t next = at(m_at + 1);
         if (c == u'-' && next == u'-') {
-            hide(lineEnd(m_at + 2, true));
+            hide(lineEnd(m_at + 2, true), Kind::Comment);
         } else if (c == u'/' && next == u'*') {
             const qsizetype end = nestedCommentEnd(m_at + 2);
             if (end < 0)
                 return false;
-            hide(end);
+            hide(end, Kind::Comment);
         } else if ((c == u'e' || c == u'E') && next == u'\'') {
             // E'…' only where a word starts: inside a word the E is part of a name.
             return literal(m_at + 1, u'\'', true);
@@ -118,9 +111,9 @@ private:
         const char16_t c = at(m_at);
         const char16_t next = at(m_at + 1);
         if (c == u'#') {
-            hide(lineEnd(m_at + 1, false));
+            hide(lineEnd(m_at + 1, false), Kind::Comment);
         } else if (c == u'-' && next == u'-' && endsDoubleDashComment(at(m_at + 2))) {
-            hide(lineEnd(m_at + 2, false));
+            hide(lineEnd(m_at + 2, false), Kind::Comment);
         } else if (c == u'/' && next == u'*') {
             // /*! … */ and MariaDB's /*M! … */ run their content: only the marker and
             // its version number go.
@@ -132,13 +125,13 @@ private:
             if (marker > m_at + 2) {
                 for (int digits = 0; digits < 6 && isDigit(at(marker)); ++digits)
                     ++marker;
-                hide(marker);
+                hide(marker, Kind::Comment);
                 return true;
             }
             const qsizetype close = m_sql.indexOf(u"*/", m_at + 2);
             if (close < 0)
                 return false;
-            hide(close + 2);
+            hide(close + 2, Kind::Comment);
         } else if (c == u'\'') {
             return literal(m_at, u'\'', m_reading.backslashEscapes);
         } else if (c == u'"') {
@@ -208,7 +201,7 @@ private:
         const qsizetype end = quotedEnd(open, quote, backslashEscapes);
         if (end < 0)
             return false;
-        hide(end);
+        hide(end, Kind::StringLiteral);
         return true;
     }
 
@@ -251,9 +244,8 @@ private:
 
     QStringView m_sql;
     SQLClassifier::Reading m_reading;
-    QString m_code;
-    qsizetype m_at = 0;   // the scan position
-    qsizetype m_kept = 0; // m_sql before this is already in m_code
+    QList<HiddenRange> m_hidden;
+    qsizetype m_at = 0; // the scan position
 };
 
 } // namespace
@@ -267,9 +259,28 @@ bool SQLClassifier::isDestructive(QStringView sql)
     return false;
 }
 
-QString SQLClassifier::codeText(QStringView sql, Reading reading)
+SQLClassifier::Reading SQLClassifier::defaultReading(Dialect dialect)
+{
+    return {dialect, dialect == Dialect::MySQL};
+}
+
+QList<HiddenRange> SQLClassifier::hiddenRanges(QStringView sql, Reading reading)
 {
     return Scanner(sql, reading).run();
+}
+
+QString SQLClassifier::codeText(QStringView sql, Reading reading)
+{
+    QString code;
+    code.reserve(sql.size());
+    qsizetype kept = 0;
+    for (const HiddenRange& range : hiddenRanges(sql, reading)) {
+        code.append(sql.sliced(kept, range.start - kept));
+        code.append(QLatin1Char(' '));
+        kept = range.start + range.length;
+    }
+    code.append(sql.sliced(kept));
+    return code;
 }
 
 bool SQLClassifier::containsModifyingKeyword(QStringView text)

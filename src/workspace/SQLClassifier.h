@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -27,7 +28,29 @@ struct Reading
     bool backslashEscapes = false;
 };
 
+// How a server reads text by default: PostgreSQL with standard_conforming_strings on,
+// MySQL without NO_BACKSLASH_ESCAPES.
+Reading defaultReading(Dialect dialect);
+
+// A stretch of text that a server skips as a string literal or a comment, in UTF-16 code
+// units.
+struct HiddenRange
+{
+    enum class Kind : quint8 { StringLiteral, Comment };
+
+    qsizetype start = 0;
+    qsizetype length = 0;
+    Kind kind = Kind::StringLiteral;
+
+    bool operator==(const HiddenRange&) const = default;
+};
+
 bool isDestructive(QStringView sql);
+
+// The string literals and comments of one reading, in order and disjoint: exactly what
+// codeText replaces by spaces. A literal's prefix (E in E'…') belongs to it; of MySQL's
+// executable comments only the opening marker and version number are a comment.
+QList<HiddenRange> hiddenRanges(QStringView sql, Reading reading);
 
 // The text a server would take as code under one reading: each string literal and
 // comment replaced by one space; quoted identifiers, dollar-quoted bodies and MySQL's

@@ -1,6 +1,7 @@
 #include "server/APIManager.h"
 #include "support/TestHttpServer.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -37,11 +38,20 @@ private Q_SLOTS:
     void answers();
     void transportFailures();
     void timeouts();
+    void idleTimeoutRestartsWithProgress();
+    void redirectToAnotherOrigin_data();
+    void redirectToAnotherOrigin();
+    void redirectWithinOrigin_data();
+    void redirectWithinOrigin();
+    void unsendableCredentials_data();
+    void unsendableCredentials();
     void secondPromptCancelsFirst();
     void cancelAfterAnswerArrived();
 
 private:
     SearchOutcome search(const QString& prompt = u"show users"_s);
+    // The key check (GET) or a generation (POST); the error, empty on success.
+    QString request(const QByteArray& verb);
 
     std::unique_ptr<TestHttpServer> m_server;
 };
@@ -65,6 +75,22 @@ SearchOutcome TestAPIManager::search(const QString& prompt)
     });
     [&] { QTRY_COMPARE_WITH_TIMEOUT(outcome.calls, 1, 10000); }();
     return outcome;
+}
+
+QString TestAPIManager::request(const QByteArray& verb)
+{
+    if (verb == "POST") {
+        const SearchOutcome outcome = search();
+        return outcome.sql ? QString() : outcome.error;
+    }
+    int calls = 0;
+    QString error;
+    APIManager::shared().validateKey([&](bool ok, const QString& message) {
+        ++calls;
+        error = ok ? QString() : message;
+    });
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 10000); }();
+    return error;
 }
 
 void TestAPIManager::validateKey()
@@ -210,6 +236,17 @@ void TestAPIManager::answers_data()
     QTest::newRow("UTF-16 length") << 500 << accented.toUtf8() << QString()
                                    << u"HTTP 500 — non-JSON response: "_s + accented.left(200) + u"..."_s;
     QTest::newRow("array") << 200 << QByteArray("[1,2]") << QString() << u"HTTP 200 — unexpected response format"_s;
+    // An empty error is no message: the later rules speak instead.
+    QTest::newRow("empty error") << 500 << QByteArray(R"({"error":""})") << QString()
+                                 << u"HTTP 500: {\"error\":\"\"}"_s;
+    QTest::newRow("empty error, found by fuzzing") << 268 << QByteArray(R"({"status":"error","error":""})") << QString()
+                                                   << u"HTTP 268: {\"status\":\"error\",\"error\":\"\"}"_s;
+    QTest::newRow("empty error with type") << 400 << QByteArray(R"({"error":"","error_type":"schema"})") << QString()
+                                           << u"HTTP 400: {\"error\":\"\",\"error_type\":\"schema\"}"_s;
+    QTest::newRow("empty type") << 400 << QByteArray(R"({"error":"No table.","error_type":""})") << QString()
+                                << u"No table."_s;
+    QTest::newRow("error not a text") << 400 << QByteArray(R"({"error":{"text":"x"}})") << QString()
+                                      << u"HTTP 400: {\"error\":{\"text\":\"x\"}}"_s;
     QTest::newRow("detail only") << 500 << QByteArray(R"({"detail":"boom"})") << QString()
                                  << u"HTTP 500: {\"detail\":\"boom\"}"_s;
     QTest::newRow("detail clipped") << 500 << longDetail << QString()
@@ -263,6 +300,142 @@ void TestAPIManager::timeouts()
     QCOMPARE(search().error, u"The request timed out."_s);
     APIManager::shared().setTimeoutsForTesting(10000, 10000);
     QCOMPARE(search().sql, std::optional<QString>(u"late"_s));
+}
+
+void TestAPIManager::idleTimeoutRestartsWithProgress()
+{
+    const QByteArray body = R"({"status":"success","query":"SELECT 'slow but steady'"})";
+    constexpr int kIdleMs = 1000;
+
+    // Twelve pieces 150 ms apart: more than the idle limit in all, never that long apart.
+    TestHttpServer::Response trickling = TestHttpServer::json(200, body);
+    trickling.trickleBytes = (body.size() + 11) / 12;
+    trickling.trickleIntervalMs = 150;
+    m_server->route("POST", "/api/v1", trickling);
+    APIManager::shared().setTimeoutsForTesting(kIdleMs, 60000);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(search().sql, std::optional<QString>(u"SELECT 'slow but steady'"_s));
+    QVERIFY(clock.elapsed() > kIdleMs);
+
+    // Headers and a few bytes, then nothing: the idle limit ends it long before the total.
+    TestHttpServer::Response stalled = TestHttpServer::json(200, body);
+    stalled.pauseAfterBodyBytes = 10;
+    m_server->route("POST", "/api/v1", stalled);
+    APIManager::shared().setTimeoutsForTesting(300, 60000);
+    QCOMPARE(search().error, u"The request timed out."_s);
+    m_server->resumePaused();
+}
+
+void TestAPIManager::redirectToAnotherOrigin_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("verb");
+    QTest::addColumn<QString>("target"); // %1 is server B's port, %2 server A's
+    for (const int code : {301, 302, 303, 307, 308}) {
+        for (const QByteArray& verb : {QByteArray("GET"), QByteArray("POST")}) {
+            QTest::addRow("%d %s, another port", code, verb.constData()) << code << verb << u"http://127.0.0.1:%1"_s;
+        }
+    }
+    // The same server under another name or scheme is another origin all the same.
+    QTest::newRow("another host name") << 302 << QByteArray("POST") << u"http://localhost:%2"_s;
+    QTest::newRow("another scheme") << 307 << QByteArray("POST") << u"https://127.0.0.1:%2"_s;
+}
+
+void TestAPIManager::redirectToAnotherOrigin()
+{
+    QFETCH(int, code);
+    QFETCH(QByteArray, verb);
+    QFETCH(QString, target);
+    TestHttpServer other;
+    other.route("GET", "/api/v1/health", TestHttpServer::json(200, "{}"));
+    other.route("POST", "/api/v1", TestHttpServer::json(200, R"({"status":"success","query":"SELECT 1"})"));
+    const QByteArray path = verb == "GET" ? "/api/v1/health" : "/api/v1";
+    const QString base = target.arg(other.port()).arg(m_server->port());
+    TestHttpServer::Response redirect;
+    redirect.status = code;
+    redirect.headers = {{"Location", base.toUtf8() + path}};
+    m_server->route(verb, path, redirect);
+
+    QCOMPARE(request(verb), u"The server redirected to another address; the request was not sent there."_s);
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(other.requests().size(), 0);
+}
+
+void TestAPIManager::redirectWithinOrigin_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("verb");
+    QTest::addColumn<bool>("absolute");
+    QTest::newRow("301 GET") << 301 << QByteArray("GET") << false;
+    QTest::newRow("302 GET, absolute") << 302 << QByteArray("GET") << true;
+    QTest::newRow("307 POST") << 307 << QByteArray("POST") << false;
+    QTest::newRow("308 POST, absolute") << 308 << QByteArray("POST") << true;
+}
+
+void TestAPIManager::redirectWithinOrigin()
+{
+    QFETCH(int, code);
+    QFETCH(QByteArray, verb);
+    QFETCH(bool, absolute);
+    const QByteArray path = verb == "GET" ? "/api/v1/health" : "/api/v1";
+    TestHttpServer::Response redirect;
+    redirect.status = code;
+    redirect.headers = {{"Location", (absolute ? m_server->baseUrl().toUtf8() : QByteArray()) + "/moved" + path}};
+    m_server->route(verb, path, redirect);
+    m_server->route(verb, "/moved" + path, TestHttpServer::json(200, R"({"status":"success","query":"SELECT 1"})"));
+
+    QCOMPARE(request(verb), QString());
+    const QList<TestHttpServer::Request> requests = m_server->requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[1].path, "/moved" + path);
+    QCOMPARE(requests[1].headers.value("x-api-key"), QByteArray("secret-key"));
+    QCOMPARE(requests[1].body, requests[0].body); // the prompt goes along with 307 and 308
+}
+
+void TestAPIManager::unsendableCredentials_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("url"); // %1 is the server's address
+    QTest::addColumn<QString>("error");
+    const QString keyError = u"The API key contains characters that cannot be sent."_s;
+    const QString urlError = u"The server URL contains characters that cannot be sent."_s;
+    QTest::newRow("header in the key") << u"abc\r\nX-Injected: yes"_s << u"%1"_s << keyError;
+    QTest::newRow("line feed in the key") << u"abc\n"_s << u"%1"_s << keyError;
+    QTest::newRow("tab in the key") << u"a\tb"_s << u"%1"_s << keyError;
+    QTest::newRow("nul in the key") << u"a"_s + QChar(0) + u"b"_s << u"%1"_s << keyError;
+    QTest::newRow("delete in the key") << u"a\x7f"_s << u"%1"_s << keyError;
+    QTest::newRow("next line in the key") << u"a\u0085b"_s << u"%1"_s << keyError;
+    QTest::newRow("header in the URL") << u"secret-key"_s << u"%1\r\nX-Injected: yes"_s << urlError;
+    QTest::newRow("line break in the URL") << u"secret-key"_s << u"%1/\n"_s << urlError;
+    QTest::newRow("both") << u"a\rb"_s << u"%1\n"_s << keyError;
+}
+
+void TestAPIManager::unsendableCredentials()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, url);
+    QFETCH(QString, error);
+    m_server->route("GET", "/api/v1/health", TestHttpServer::json(200, "{}"));
+    m_server->route("POST", "/api/v1", TestHttpServer::json(200, R"({"status":"success","query":"SELECT 1"})"));
+    APIManager& api = APIManager::shared();
+    api.setApiKey(key);
+    api.setServerURL(url.arg(m_server->baseUrl()));
+
+    // Refused at once, before any request exists.
+    QStringList errors;
+    api.validateKey([&errors](bool ok, const QString& e) { errors << (ok ? u"ok"_s : e); });
+    api.searchWithPrompt(
+        u"x"_s, [&errors](const std::optional<QString>& sql, const QString& e) { errors << (sql ? u"ok"_s : e); });
+    QCOMPARE(errors, QStringList({error, error}));
+
+    // A request sent afterwards is the only one the server ever sees.
+    api.setApiKey(u"secret-key"_s);
+    api.setServerURL(m_server->baseUrl());
+    QCOMPARE(request("POST"), QString());
+    const QList<TestHttpServer::Request> requests = m_server->requests();
+    QCOMPARE(requests.size(), 1);
+    QVERIFY(!requests[0].headers.contains("x-injected"));
 }
 
 void TestAPIManager::secondPromptCancelsFirst()

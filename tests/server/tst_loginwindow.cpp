@@ -6,7 +6,7 @@
 #include "ui/MRButton.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
-#include "ui/MRSpinner.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRTextField.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
@@ -332,8 +332,6 @@ void TestLoginWindow::validatingState()
     QVERIFY(!m_controller->loginButton()->isEnabled());
     QVERIFY(m_controller->spinner()->isVisible());
     QVERIFY(m_controller->spinner()->isAnimating());
-    const int step = m_controller->spinner()->step();
-    QTRY_VERIFY(m_controller->spinner()->step() != step);
 
     // Neither typing, nor the button, nor Return does anything now.
     QTest::keyClicks(m_controller->serverURLField(), u"x"_s);

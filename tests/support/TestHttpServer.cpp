@@ -91,11 +91,36 @@ private:
             });
             return;
         }
+        if (response.trickleBytes > 0) {
+            m_socket->write(out + response.body.left(response.trickleBytes));
+            m_socket->flush();
+            trickle(response, response.trickleBytes);
+            return;
+        }
         out += response.body;
         m_socket->write(out);
         m_socket->flush();
         m_server->noteAnswered();
         m_socket->disconnectFromHost();
+    }
+
+    // Sends the body from sent on, one piece per interval.
+    void trickle(const TestHttpServer::Response& response, qsizetype sent)
+    {
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        if (sent >= response.body.size()) {
+            m_server->noteAnswered();
+            m_socket->disconnectFromHost();
+            return;
+        }
+        QTimer::singleShot(response.trickleIntervalMs, Qt::PreciseTimer, this, [this, response, sent] {
+            if (m_socket->state() != QAbstractSocket::ConnectedState)
+                return;
+            m_socket->write(response.body.mid(sent, response.trickleBytes));
+            m_socket->flush();
+            trickle(response, sent + response.trickleBytes);
+        });
     }
 
     TestHttpServer* m_server;

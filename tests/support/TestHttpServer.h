@@ -30,6 +30,10 @@ public:
         // When not negative: send the headers and this many body bytes, then hold the rest
         // until resumePaused().
         qsizetype pauseAfterBodyBytes = -1;
+        // When positive: send the body this many bytes at a time, the first piece with the
+        // headers and each further one trickleIntervalMs after the one before.
+        qsizetype trickleBytes = 0;
+        int trickleIntervalMs = 0;
     };
 
     struct Request

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs the widget gallery once into its folder (build/gallery under CTest) and checks that
-# it wrote its pictures: one per widget state in each appearance, and both overview sheets.
+# it wrote its pictures: one per widget state in each appearance, the results grid and the
+# statement view among them, and both overview sheets.
 # Usage: gallery_smoke.sh <gallery program>
 set -eu
 out="${MIRELO_GALLERY_DIR:-$HOME/gallery}"
@@ -8,6 +9,9 @@ out="${MIRELO_GALLERY_DIR:-$HOME/gallery}"
 for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-dark \
             MRSettingChip-writes-on-light MRIconCatalogue-rest-dark MRHistoryRow-hover-light \
             MRStyleKit-connectionMenu-detail-rest-dark UpdateBannerView-downloading-rest-light \
+            ResultsGridView-rest-light ResultsGridView-selected-dark ResultsGridView-focused-light \
+            ResultsGridView-wide-dark ResultsGridView-empty-light \
+            MRSQLTextViewHighlighter-readonly-rest-dark MRSQLTextViewHighlighter-readonly-selected-light \
             LoginWindowController-rest-light LoginWindowController-validating-dark \
             LoginWindowController-error-light Gallery-overview-light Gallery-overview-dark; do
     if [ ! -s "$out/$name.png" ]; then
@@ -17,7 +21,7 @@ for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-d
 done
 light=$(find "$out" -name '*-light.png' | wc -l)
 dark=$(find "$out" -name '*-dark.png' | wc -l)
-if [ "$light" -lt 50 ] || [ "$light" -ne "$dark" ]; then
+if [ "$light" -lt 95 ] || [ "$light" -ne "$dark" ]; then
     echo "The gallery wrote $light light and $dark dark pictures." >&2
     exit 1
 fi

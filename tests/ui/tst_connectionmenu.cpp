@@ -1,7 +1,11 @@
 #include "db/ConnectionManager.h"
 #include "ui/MRStyleKit.h"
+#include "ui/MRTheme.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QTest>
 #include <memory>
@@ -16,6 +20,40 @@ DatabaseConnection connection(const QString& name, const QString& host, qint64 p
     return c;
 }
 
+// Replaces the store's connections; the one at index active (none for -1) becomes active.
+QList<DatabaseConnection> storeConnections(const QList<DatabaseConnection>& connections, int active)
+{
+    ConnectionManager& manager = ConnectionManager::shared();
+    for (const DatabaseConnection& c : manager.connections())
+        manager.removeConnectionWithId(c.connectionId);
+    for (const DatabaseConnection& c : connections)
+        manager.addConnection(c);
+    const QList<DatabaseConnection> stored = manager.connections();
+    manager.setActiveConnectionId(active < 0 ? std::nullopt : std::optional<QString>(stored.at(active).connectionId));
+    return stored;
+}
+
+// Where an item of the menu carries ink: the columns, left to right, that differ from the
+// item's own background. The menu's frame at the edges is left out.
+QList<int> inkColumns(const QImage& image, const QRect& item)
+{
+    const QRect inside = item.adjusted(2, 3, -3, -3);
+    const QColor background = image.pixelColor(inside.right(), inside.center().y());
+    QList<int> columns;
+    for (int x = inside.left(); x <= inside.right(); ++x) {
+        for (int y = inside.top(); y <= inside.bottom(); ++y) {
+            const QColor pixel = image.pixelColor(x, y);
+            if (qAbs(pixel.red() - background.red()) + qAbs(pixel.green() - background.green()) +
+                    qAbs(pixel.blue() - background.blue()) >
+                60) {
+                columns.append(x);
+                break;
+            }
+        }
+    }
+    return columns;
+}
+
 } // namespace
 
 class TestConnectionMenu : public QObject
@@ -23,9 +61,19 @@ class TestConnectionMenu : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void items_data();
     void items();
+    void checkColumn_data();
+    void checkColumn();
+    void accessibility();
 };
+
+void TestConnectionMenu::initTestCase()
+{
+    // The application's own style, which draws a box beside every checkable item.
+    QApplication::setStyle(QStringLiteral("Fusion"));
+}
 
 void TestConnectionMenu::items_data()
 {
@@ -88,6 +136,102 @@ void TestConnectionMenu::items()
         QCOMPARE(chosen, ids);
         QCOMPARE(managed, 1);
     }
+}
+
+void TestConnectionMenu::checkColumn_data()
+{
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<int>("active");  // index of the active connection, -1 for none
+    QTest::addColumn<int>("hovered"); // index among the menu's actions, -1 for none
+    QTest::newRow("none active, light") << false << -1 << -1;
+    QTest::newRow("second active, light") << false << 1 << -1;
+    QTest::newRow("second active and hovered, dark") << true << 1 << 3;
+    QTest::newRow("first active, another hovered, dark") << true << 0 << 4;
+}
+
+void TestConnectionMenu::checkColumn()
+{
+    QFETCH(bool, dark);
+    QFETCH(int, active);
+    QFETCH(int, hovered);
+    QApplication::setPalette(MRTheme::palette(dark));
+    storeConnections({connection(QStringLiteral("Prod"), QStringLiteral("db.example.com"), 5432),
+                      connection(QStringLiteral("Staging"), QString(), 5433),
+                      connection(QStringLiteral("Analytics"), QString(), 5434)},
+                     active);
+    const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(nullptr, {}, {}, true));
+    menu->resize(menu->sizeHint());
+    if (hovered >= 0)
+        menu->setActiveAction(menu->actions().at(hovered));
+    const QImage image = menu->grab().toImage();
+
+    // The text of every item starts at one column; left of it only the chosen item has ink.
+    QList<int> textStarts;
+    int marks = 0;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            continue;
+        const QList<int> ink = inkColumns(image, menu->actionGeometry(action));
+        QVERIFY2(!ink.isEmpty(), qPrintable(action->text()));
+        if (!action->isChecked()) {
+            textStarts.append(ink.first());
+            continue;
+        }
+        // The mark, a gap, then the text.
+        qsizetype gap = 1;
+        while (gap < ink.size() && ink.at(gap) == ink.at(gap - 1) + 1)
+            ++gap;
+        QVERIFY2(gap < ink.size(), "no gap between the check mark and the text");
+        textStarts.append(ink.at(gap));
+        ++marks;
+    }
+    QCOMPARE(marks, 1);
+    for (const int start : textStarts)
+        QVERIFY2(qAbs(start - textStarts.first()) <= 2, qPrintable(QString::number(start)));
+    // The mark stands where the check column is, left of every text.
+    QVERIFY(textStarts.first() > 16);
+}
+
+void TestConnectionMenu::accessibility()
+{
+    const QList<DatabaseConnection> stored =
+        storeConnections({connection(QStringLiteral("Prod"), QStringLiteral("db.example.com"), 5432),
+                          connection(QStringLiteral("Staging"), QString(), 5433)},
+                         1);
+    QList<QVariant> chosen;
+    int managed = 0;
+    QObject target;
+    const std::unique_ptr<QMenu> menu(MRStyleKit::connectionMenuForTarget(
+        &target, [&chosen](QAction* item) { chosen.append(item->data()); }, [&managed] { ++managed; }, false));
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(menu.get());
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::PopupMenu);
+
+    // What assistive technology hears item by item: a role, a name, and for the choices
+    // whether each is checked; only the active connection is.
+    QStringList heard;
+    for (int i = 0; i < iface->childCount(); ++i) {
+        QAccessibleInterface* item = iface->child(i);
+        if (item->role() == QAccessible::Separator) {
+            heard << QStringLiteral("-");
+            continue;
+        }
+        QCOMPARE(item->role(), QAccessible::MenuItem);
+        const QAccessible::State state = item->state();
+        heard << (state.checkable ? (state.checked ? QStringLiteral("(x) ") : QStringLiteral("( ) ")) : QString()) +
+                     item->text(QAccessible::Name);
+    }
+    QCOMPARE(heard.join(u'|'), QStringLiteral("( ) No database|-|( ) Prod|(x) Staging|-|Manage Databases…"));
+
+    // Pressing an item chooses it: the connection's id, nothing for "No database".
+    const auto press = [&](int child) {
+        iface->child(child)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    };
+    press(2);
+    press(0);
+    press(5);
+    QCOMPARE(chosen, (QList<QVariant>{stored.at(0).connectionId, QVariant()}));
+    QCOMPARE(managed, 1);
 }
 
 QTEST_MAIN(TestConnectionMenu)

@@ -42,7 +42,8 @@ void TestIcons::everyNamedSymbolDraws_data()
     const QString names = QStringLiteral(
         "arrow.up stop.fill plus minus ellipsis chevron.down chevron.right chevron.up.chevron.down sun.max "
         "moon.stars circle.lefthalf.filled slider.horizontal.3 shuffle cylinder.split.1x2 person.2 clock chart.bar "
-        "magnifyingglass exclamationmark.triangle.fill arrow.triangle.2.circlepath checkmark.shield tablecells "
+        "magnifyingglass exclamationmark.triangle.fill arrow.triangle.2.circlepath checkmark checkmark.shield "
+        "tablecells "
         "sidebar.left");
     for (const QString& name : names.split(u' '))
         QTest::newRow(qPrintable(name)) << name;

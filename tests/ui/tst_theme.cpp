@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QProcess>
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void palette();
     void fonts();
+    void fixedPitchWhateverTheDesktopSays_data();
+    void fixedPitchWhateverTheDesktopSays();
     void modes();
     void systemFollowsDesktop();
 
@@ -124,6 +127,28 @@ void TestTheme::fonts()
     QCOMPARE(qRound(QFontInfo(MRTheme::uiFont(20)).pixelSize() * 1.0), 20);
     QVERIFY(QFontInfo(MRTheme::serifDisplayFont(24)).styleHint() == QFont::Serif ||
             QFontInfo(MRTheme::serifDisplayFont(24)).family().contains(u"Serif"_s));
+}
+
+void TestTheme::fixedPitchWhateverTheDesktopSays_data()
+{
+    // What the desktop may name as its fixed font; without a desktop configuration it can
+    // resolve to a proportional face.
+    QTest::addColumn<QString>("desktopFixed");
+    QTest::newRow("proportional sans") << u"DejaVu Sans"_s;
+    QTest::newRow("serif alias") << u"serif"_s;
+    QTest::newRow("unknown family") << u"No Such Family Here"_s;
+    QTest::newRow("monospace alias") << u"monospace"_s;
+}
+
+void TestTheme::fixedPitchWhateverTheDesktopSays()
+{
+    QFETCH(QString, desktopFixed);
+    const QString family = MRTheme::fixedPitchFamily(QFont(desktopFixed));
+    QVERIFY2(!family.isEmpty(), "no fixed-pitch family found although a monospace font is installed");
+    QVERIFY2(QFontInfo(QFont(family)).fixedPitch(), qPrintable(family));
+    QVERIFY(QFontDatabase::isFixedPitch(family));
+    for (const int weight : {int(QFont::Normal), int(QFont::Bold)})
+        QVERIFY(QFontInfo(MRTheme::monoFont(13, weight)).fixedPitch());
 }
 
 void TestTheme::modes()

@@ -1,4 +1,5 @@
 #include "ui/MRButton.h"
+#include "ui/MRClickRow.h"
 #include "ui/MRContentRootView.h"
 #include "ui/MRDotGridView.h"
 #include "ui/MRHistoryRow.h"
@@ -10,6 +11,7 @@
 #include "ui/MRSettingChip.h"
 #include "ui/MRSidebarRow.h"
 #include "ui/MRStyleKit.h"
+#include "ui/MRSuggestionRow.h"
 #include "ui/MRTheme.h"
 #include "ui/ThemeManager.h"
 
@@ -59,6 +61,66 @@ void hover(QWidget* widget)
     QTRY_VERIFY(widget->underMouse());
 }
 
+// How far the pixels of a widget, as the window shows it, lie from the window's background.
+qint64 inkOf(QWidget* widget)
+{
+    const QColor background = onWindow();
+    QWidget* window = widget->window();
+    const QImage image = window->grab(QRect(widget->mapTo(window, QPoint()), widget->size())).toImage();
+    qint64 ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            ink += qAbs(pixel.red() - background.red()) + qAbs(pixel.green() - background.green()) +
+                   qAbs(pixel.blue() - background.blue());
+        }
+    }
+    return ink;
+}
+
+enum class Kind { SuggestionRow, HistoryRow, SidebarRow, ClickRow, ChipOff, ChipOn, Pill, SendButton, IconButton };
+
+QWidget* make(Kind kind)
+{
+    switch (kind) {
+    case Kind::SuggestionRow:
+        return new MRSuggestionRow(QStringLiteral("clock"), QStringLiteral("Show the latest orders"));
+    case Kind::HistoryRow:
+        return new MRHistoryRow(QStringLiteral("Orders of last week"),
+                                QStringLiteral("SELECT * FROM orders WHERE placed_at > now() - interval '7 days'"),
+                                QStringLiteral("09:12"));
+    case Kind::SidebarRow:
+        return new MRSidebarRow(QStringLiteral("plus"), QStringLiteral("New query"));
+    case Kind::ClickRow: {
+        // The recents header: a row made of a chevron and a section header.
+        auto* row = new MRClickRow;
+        row->setRowAccessibilityLabel(QStringLiteral("Recents"));
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* chevron = new MRImageView;
+        chevron->setImage(MRStyleKit::symbol(QStringLiteral("chevron.down"), 10, QFont::DemiBold));
+        chevron->setTint(MRTheme::textTertiary());
+        layout->addWidget(chevron);
+        layout->addWidget(MRStyleKit::sectionHeader(QStringLiteral("Recents")));
+        return row;
+    }
+    case Kind::ChipOff:
+    case Kind::ChipOn: {
+        auto* chip = new MRSettingChip(QStringLiteral("tablecells"), QStringLiteral("Single"), MRTheme::accent());
+        chip->setSettingName(QStringLiteral("Single Results Mode"));
+        chip->setOn(kind == Kind::ChipOn);
+        return chip;
+    }
+    case Kind::Pill:
+        return new MRPill({QStringLiteral("Query"), QStringLiteral("History")});
+    case Kind::SendButton:
+        return MRStyleKit::sendButtonWithTarget();
+    case Kind::IconButton:
+        return MRStyleKit::iconButtonWithSymbol(QStringLiteral("plus"), QStringLiteral("Insert an example"));
+    }
+    return nullptr;
+}
+
 struct PaintCounter : QObject
 {
     QHash<QObject*, int> counts;
@@ -89,6 +151,10 @@ private Q_SLOTS:
     void panelShadowOnAndOff();
     void dotGridRepaintsPartOfADot();
     void appearanceSwitchRepaints();
+    void disabledRowsDim_data();
+    void disabledRowsDim();
+    void accessibility_data();
+    void accessibility();
 
 private:
     std::unique_ptr<QWidget> m_window;
@@ -377,6 +443,118 @@ void TestWidgets::appearanceSwitchRepaints()
         }
         QCOMPARE(header->palette().color(QPalette::WindowText), MRTheme::textTertiary().resolve(mode == 2));
     }
+}
+
+void TestWidgets::disabledRowsDim_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("suggestion row") << int(Kind::SuggestionRow) << QSize(300, 52);
+    QTest::newRow("history row, its SQL line included") << int(Kind::HistoryRow) << QSize(300, 62);
+    QTest::newRow("sidebar row") << int(Kind::SidebarRow) << QSize(200, 32);
+    QTest::newRow("click row, its labels included") << int(Kind::ClickRow) << QSize(200, 22);
+}
+
+void TestWidgets::disabledRowsDim()
+{
+    QFETCH(int, kind);
+    QFETCH(QSize, size);
+    auto* row = static_cast<MRRowView*>(place(make(Kind(kind)), size));
+    QSignalSpy clicks(row, &MRRowView::clicked);
+    const qint64 atRest = inkOf(row);
+    QVERIFY(atRest > 0);
+
+    // Disabled under the pointer: no hover fill, everything at the opacity of a disabled button.
+    hover(row);
+    if (Kind(kind) != Kind::ClickRow) // it has no fill of its own
+        QVERIFY(inkOf(row) > atRest);
+    row->setEnabled(false);
+    const qreal share = qreal(inkOf(row)) / qreal(atRest);
+    QVERIFY2(share > 0.33 && share < 0.47, qPrintable(QString::number(share)));
+
+    // Nothing reaches it, and assistive technology hears that it is unavailable.
+    QTest::mouseClick(row, Qt::LeftButton);
+    QTest::keyClick(row, Qt::Key_Space);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(row);
+    QVERIFY(iface->state().disabled);
+    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(clicks.size(), 0);
+
+    row->setEnabled(true);
+    QTest::mouseMove(m_window.get(), QPoint(2, 2));
+    QTRY_VERIFY(!row->underMouse());
+    QCOMPARE(inkOf(row), atRest);
+}
+
+void TestWidgets::accessibility_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("checked"); // -1: not checkable
+    QTest::addColumn<QString>("valueAfterPress");
+    const auto button = int(QAccessible::Button);
+    QTest::newRow("suggestion row") << int(Kind::SuggestionRow) << button << QStringLiteral("Show the latest orders")
+                                    << QString() << -1 << QString();
+    QTest::newRow("history row") << int(Kind::HistoryRow) << button << QStringLiteral("Orders of last week")
+                                 << QString() << -1 << QString();
+    QTest::newRow("sidebar row") << int(Kind::SidebarRow) << button << QStringLiteral("New query") << QString() << -1
+                                 << QString();
+    QTest::newRow("click row") << int(Kind::ClickRow) << button << QStringLiteral("Recents") << QString() << -1
+                               << QString();
+    QTest::newRow("chip, off") << int(Kind::ChipOff) << int(QAccessible::CheckBox)
+                               << QStringLiteral("Single Results Mode") << QStringLiteral("0") << 0
+                               << QStringLiteral("1");
+    QTest::newRow("chip, on") << int(Kind::ChipOn) << int(QAccessible::CheckBox)
+                              << QStringLiteral("Single Results Mode") << QStringLiteral("1") << 1
+                              << QStringLiteral("0");
+    QTest::newRow("view switch") << int(Kind::Pill) << button << QStringLiteral("Switch view")
+                                 << QStringLiteral("Query") << -1 << QStringLiteral("History");
+    QTest::newRow("send button") << int(Kind::SendButton) << button << QStringLiteral("Send") << QString() << -1
+                                 << QString();
+    QTest::newRow("icon button") << int(Kind::IconButton) << button << QStringLiteral("Insert an example") << QString()
+                                 << -1 << QString();
+}
+
+void TestWidgets::accessibility()
+{
+    QFETCH(int, kind);
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    QFETCH(int, checked);
+    QFETCH(QString, valueAfterPress);
+    QWidget* widget = place(make(Kind(kind)));
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(iface);
+    QCOMPARE(int(iface->role()), role);
+    QCOMPARE(iface->text(QAccessible::Name), name);
+    QCOMPARE(iface->state().checkable, checked >= 0);
+    QCOMPARE(iface->state().checked, checked == 1);
+    if (auto* button = qobject_cast<MRButton*>(widget))
+        QCOMPARE(button->toolTip(), name); // the same words for the pointer as for the ear
+    else
+        QCOMPARE(iface->text(QAccessible::Value), value);
+
+    // The press action does what a click does, once.
+    QSignalSpy* spy = nullptr;
+    if (auto* row = qobject_cast<MRRowView*>(widget))
+        spy = new QSignalSpy(row, &MRRowView::clicked);
+    else if (auto* chip = qobject_cast<MRSettingChip*>(widget))
+        spy = new QSignalSpy(chip, &MRSettingChip::toggled);
+    else if (auto* pill = qobject_cast<MRPill*>(widget))
+        spy = new QSignalSpy(pill, &MRPill::selectionChanged);
+    else
+        spy = new QSignalSpy(static_cast<MRButton*>(widget), &QAbstractButton::clicked);
+    const std::unique_ptr<QSignalSpy> heard(spy);
+    QVERIFY(iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(heard->size(), 1);
+    if (!valueAfterPress.isEmpty())
+        QCOMPARE(iface->text(QAccessible::Value), valueAfterPress);
+    if (checked >= 0)
+        QCOMPARE(iface->state().checked, checked == 0);
 }
 
 QTEST_MAIN(TestWidgets)

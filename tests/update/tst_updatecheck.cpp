@@ -205,6 +205,10 @@ void TestUpdateCheck::earlyFailures_data()
     QTest::newRow("only slashes and spaces") << u" / "_s << u"key"_s << u"Not signed in."_s;
     QTest::newRow("not a URL") << u"not a server"_s << u"key"_s << u"Invalid server URL."_s;
     QTest::newRow("no scheme") << u"mirelo.example"_s << u"key"_s << u"Invalid server URL."_s;
+    QTest::newRow("header in the key") << u"http://127.0.0.1:1"_s << u"key\r\nX-Injected: yes"_s
+                                       << u"The API key contains characters that cannot be sent."_s;
+    QTest::newRow("line break in the URL")
+        << u"http://127.0.0.1:1\n"_s << u"key"_s << u"The server URL contains characters that cannot be sent."_s;
 }
 
 void TestUpdateCheck::earlyFailures()

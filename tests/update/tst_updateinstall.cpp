@@ -56,6 +56,7 @@ private Q_SLOTS:
     void downloadFailures();
     void downloadURL_data();
     void downloadURL();
+    void unsendableKey();
     void secureConnectionRule();
     void downloadRedirects_data();
     void downloadRedirects();
@@ -314,6 +315,16 @@ void TestUpdateInstall::downloadURL()
     info.downloadPath = downloadPath;
     const InstallOutcome outcome = install(info);
     QCOMPARE(outcome.error, u"Invalid download URL."_s);
+    QVERIFY(outcome.synchronous);
+    QTest::qWait(0);
+    QVERIFY(m_server->requests().isEmpty());
+}
+
+void TestUpdateInstall::unsendableKey()
+{
+    APIManager::shared().setApiKey(u"secret-key\r\nX-Injected: yes"_s);
+    const InstallOutcome outcome = install(offer("unused"));
+    QCOMPARE(outcome.error, u"The API key contains characters that cannot be sent."_s);
     QVERIFY(outcome.synchronous);
     QTest::qWait(0);
     QVERIFY(m_server->requests().isEmpty());

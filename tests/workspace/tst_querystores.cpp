@@ -49,6 +49,8 @@ class TestQueryStores : public QObject
 
 private Q_SLOTS:
     void settings();
+    void settingsReadAtCreation_data();
+    void settingsReadAtCreation();
     void repeatsFoldIntoNewest();
     void limitByAdditions();
     void longFileKeepsItsLength();
@@ -83,6 +85,53 @@ void TestQueryStores::settings()
     QCOMPARE(stored.value(u"qs.singular_results"_s).toBool(), true);
     QCOMPARE(settings.requestParameters().value(u"self_correction"_s), QJsonValue(false));
     QCOMPARE(settings.requestParameters().value(u"singular_results"_s), QJsonValue(true));
+    // What the switches wrote is what the next start reads.
+    QCOMPARE(QuerySettings::createForTesting()->requestParameters(), settings.requestParameters());
+}
+
+void TestQueryStores::settingsReadAtCreation_data()
+{
+    QTest::addColumn<QVariantMap>("stored");
+    QTest::addColumn<QJsonObject>("sent");
+    const auto sent = [](bool allow, bool correct, bool isolate, bool single) {
+        return QJsonObject({{u"allow_destructive"_s, allow},
+                            {u"self_correction"_s, correct},
+                            {u"data_isolation"_s, isolate},
+                            {u"singular_results"_s, single}});
+    };
+    QTest::newRow("all changed") << QVariantMap{{u"qs.allow_destructive"_s, true},
+                                                {u"qs.self_correction"_s, false},
+                                                {u"qs.data_isolation"_s, true},
+                                                {u"qs.singular_results"_s, true}}
+                                 << sent(true, false, true, true);
+    // Keys never stored keep their defaults.
+    QTest::newRow("self-correction off") << QVariantMap{{u"qs.self_correction"_s, false}}
+                                         << sent(false, false, false, false);
+    QTest::newRow("destructive on") << QVariantMap{{u"qs.allow_destructive"_s, true}} << sent(true, true, false, false);
+    QTest::newRow("isolation on") << QVariantMap{{u"qs.data_isolation"_s, true}} << sent(false, true, true, false);
+    QTest::newRow("single results on") << QVariantMap{{u"qs.singular_results"_s, true}}
+                                       << sent(false, true, false, true);
+    QTest::newRow("stored defaults") << QVariantMap{{u"qs.allow_destructive"_s, false}, {u"qs.self_correction"_s, true}}
+                                     << sent(false, true, false, false);
+}
+
+void TestQueryStores::settingsReadAtCreation()
+{
+    QFETCH(QVariantMap, stored);
+    QFETCH(QJsonObject, sent);
+    {
+        QSettings settings;
+        settings.clear();
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            settings.setValue(it.key(), it.value());
+    }
+    const std::unique_ptr<QuerySettings> settings = QuerySettings::createForTesting();
+    QCOMPARE(settings->requestParameters(), sent);
+    QCOMPARE(settings->allowDestructive(), sent.value(u"allow_destructive"_s).toBool());
+    QCOMPARE(settings->selfCorrection(), sent.value(u"self_correction"_s).toBool());
+    QCOMPARE(settings->dataIsolation(), sent.value(u"data_isolation"_s).toBool());
+    QCOMPARE(settings->singularResults(), sent.value(u"singular_results"_s).toBool());
+    QSettings().clear();
 }
 
 void TestQueryStores::repeatsFoldIntoNewest()

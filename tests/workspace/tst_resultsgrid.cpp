@@ -1,8 +1,12 @@
 #include "ViewTestSupport.h"
+#include "ui/MRContrast.h"
+#include "ui/MRTheme.h"
 #include "workspace/QueryResultModel.h"
 #include "workspace/ResultsGridView.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
+#include <QAccessibleTableInterface>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -10,9 +14,13 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -35,6 +43,13 @@ QueryResultPtr numberedRows(qsizetype count)
     return makeResult({u"id"_s, u"name"_s}, rows);
 }
 
+// Selects whole rows through the selection model, whatever modifier keys an earlier test left.
+void selectRow(QTableView* table, int row)
+{
+    table->selectionModel()->select(table->model()->index(row, 0),
+                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
 } // namespace
 
 class TestResultsGrid : public QObject
@@ -51,6 +66,12 @@ private Q_SLOTS:
     void columnsFillTheWidth();
     void copyAndMenu();
     void exportsCSV();
+    void selectionColours();
+    void tabLeavesTheGrid();
+    void keysMoveWithin_data();
+    void keysMoveWithin();
+    void scrollBarsAndCorners();
+    void accessibility();
 
 private:
     std::unique_ptr<ResultsGridView> m_grid;
@@ -224,6 +245,209 @@ void TestResultsGrid::exportsCSV()
     m_grid->setResult(makeResult({u"v"_s}, {}));
     m_grid->exportCSV();
     QVERIFY(!m_grid->findChild<QFileDialog*>());
+}
+
+void TestResultsGrid::selectionColours()
+{
+    m_grid->setResult(
+        makeResult({u"n"_s, u"v"_s}, {{u"10"_s, std::nullopt}, {u"11"_s, std::nullopt}, {u"12"_s, std::nullopt}}));
+    m_grid->resize(400, m_grid->preferredHeight());
+    QTableView* table = m_grid->table();
+    selectRow(table, 0);
+    const auto cell = [&](int row, int column) {
+        const QPoint origin = table->viewport()->mapTo(m_grid.get(), QPoint());
+        return table->visualRect(table->model()->index(row, column)).translated(origin).adjusted(1, 1, -2, -1);
+    };
+    for (const bool dark : {false, true}) {
+        setAppearance(dark);
+        const QPalette palette = MRTheme::palette(dark);
+        const QColor panel = MRTheme::inputBackground().resolve(dark);
+        const QColor selection = palette.color(QPalette::Highlight);
+        const QColor selectedText = palette.color(QPalette::HighlightedText);
+        const ResultsGridView::CellLook selected = ResultsGridView::cellLook(palette, false, true);
+        const QColor selectedNull = MRContrast::over(selected.nullText, selection);
+        const QColor primary = MRTheme::textPrimary().resolve(dark);
+        const QColor tertiary = MRTheme::textTertiary().resolve(dark);
+        const QImage image = m_grid->grab().toImage();
+
+        // A selected row: the selection's fill, its text colour for values and a tint of it for
+        // NULL, never the colours of an unselected row.
+        QVERIFY(pixelsNear(image, cell(0, 0), selection) > cell(0, 0).width() * cell(0, 0).height() / 2);
+        QVERIFY(pixelsNear(image, cell(0, 0), selectedText) > 0);
+        QVERIFY(pixelsNear(image, cell(0, 1), selectedNull) > 0);
+        QCOMPARE(pixelsNear(image, cell(0, 1), selectedText), 0);
+        // (In dark, textPrimary is too near white to tell from the edges of white glyphs.)
+        for (const QColor& unselected : {primary, tertiary}) {
+            if (MRContrast::ratio(unselected, selectedText) < 1.2)
+                continue;
+            QCOMPARE(pixelsNear(image, cell(0, 0), unselected), 0);
+            QCOMPARE(pixelsNear(image, cell(0, 1), unselected), 0);
+        }
+        QVERIFY(MRContrast::ratio(selectedNull, selection) >= MRContrast::kSecondary);
+
+        // The rows around it keep the card's colours: the second row is the alternate one.
+        const QColor alternate = MRContrast::over(MRTheme::rowHover().resolve(dark), panel);
+        QCOMPARE(pixelsNear(image, QRect(cell(2, 1).topLeft(), QSize(1, 1)), panel), 1);
+        QVERIFY(pixelsNear(image, cell(1, 1), alternate) > cell(1, 1).width() * cell(1, 1).height() / 2);
+        QVERIFY(pixelsNear(image, cell(1, 0), primary) > 0);
+        QVERIFY(pixelsNear(image, cell(1, 1), tertiary) > 0);
+        QCOMPARE(pixelsNear(image, cell(1, 0), selection), 0);
+    }
+}
+
+void TestResultsGrid::tabLeavesTheGrid()
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* before = new QPushButton(u"Before"_s);
+    auto* grid = new ResultsGridView;
+    auto* after = new QPushButton(u"After"_s);
+    for (QWidget* widget : {static_cast<QWidget*>(before), static_cast<QWidget*>(grid), static_cast<QWidget*>(after)})
+        layout->addWidget(widget);
+    grid->setResult(numberedRows(50));
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    before->setFocus(Qt::TabFocusReason);
+
+    // Forwards and back again, each a single key, however many rows and cells the grid holds.
+    const QList<std::pair<Qt::Key, QWidget*>> steps{{Qt::Key_Tab, grid->table()},
+                                                    {Qt::Key_Tab, after},
+                                                    {Qt::Key_Backtab, grid->table()},
+                                                    {Qt::Key_Backtab, before}};
+    for (const auto& [key, expected] : steps) {
+        QTest::keyClick(QApplication::focusWidget(), key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), expected);
+    }
+}
+
+void TestResultsGrid::keysMoveWithin_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::newRow("down") << 3 << int(Qt::Key_Down) << 0 << 4 << QList<int>{4};
+    QTest::newRow("up") << 3 << int(Qt::Key_Up) << 0 << 2 << QList<int>{2};
+    QTest::newRow("shift+down extends") << 3 << int(Qt::Key_Down) << int(Qt::ShiftModifier) << 4 << QList<int>{3, 4};
+    QTest::newRow("ctrl+down moves without selecting")
+        << 3 << int(Qt::Key_Down) << int(Qt::ControlModifier) << 4 << QList<int>{3};
+    QTest::newRow("end goes to the last row") << 3 << int(Qt::Key_End) << 0 << 49 << QList<int>{49};
+    QTest::newRow("home goes to the first row") << 30 << int(Qt::Key_Home) << 0 << 0 << QList<int>{0};
+    QTest::newRow("page down") << 0 << int(Qt::Key_PageDown) << 0 << -1 << QList<int>{};
+    QTest::newRow("page up") << 40 << int(Qt::Key_PageUp) << 0 << -1 << QList<int>{};
+}
+
+void TestResultsGrid::keysMoveWithin()
+{
+    QFETCH(int, start);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, current); // -1: a page away, more than one row
+    QFETCH(QList<int>, selected);
+    m_grid->setResult(numberedRows(50));
+    m_grid->resize(600, m_grid->preferredHeight());
+    m_grid->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_grid.get()));
+    QTableView* table = m_grid->table();
+    table->setFocus(Qt::TabFocusReason);
+    // Set on the selection model: the view's own calls read the modifier keys held.
+    const QModelIndex startIndex = table->model()->index(start, 1);
+    table->selectionModel()->setCurrentIndex(startIndex, QItemSelectionModel::NoUpdate);
+    table->selectionModel()->select(startIndex, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+
+    QTest::keyClick(table, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QVERIFY(table->hasFocus());
+    const int row = table->currentIndex().row();
+    if (current >= 0) {
+        QCOMPARE(row, current);
+        QList<int> rows;
+        for (const QModelIndex& index : table->selectionModel()->selectedRows())
+            rows.append(index.row());
+        std::sort(rows.begin(), rows.end());
+        QCOMPARE(rows, selected);
+    } else {
+        QVERIFY2(qAbs(row - start) > 5, qPrintable(QString::number(row)));
+        QCOMPARE(table->selectionModel()->selectedRows().size(), 1);
+    }
+}
+
+void TestResultsGrid::scrollBarsAndCorners()
+{
+    // Enough columns and rows for both scroll bars: each lies wholly inside the rounded card.
+    QStringList columns;
+    for (int i = 0; i < 12; ++i)
+        columns << u"c%1"_s.arg(i);
+    QList<SQLRow> rows;
+    for (int r = 0; r < 40; ++r)
+        rows.append(SQLRow(columns.size(), u"value"_s));
+    m_grid->setResult(makeResult(columns, rows));
+    m_grid->resize(500, m_grid->preferredHeight());
+    QTableView* table = m_grid->table();
+    QTRY_VERIFY(table->verticalScrollBar()->isVisible() && table->horizontalScrollBar()->isVisible());
+    // The card with its one-point border: a bar may run under the border's straight part.
+    QPainterPath card;
+    const qreal r = MRTheme::cardRadius();
+    card.addRoundedRect(QRectF(m_grid->rect()).adjusted(-1, -1, 1, 1), r + 1, r + 1);
+    for (const QScrollBar* bar : {table->verticalScrollBar(), table->horizontalScrollBar()}) {
+        const QRectF shown(bar->mapTo(m_grid.get(), QPoint()), bar->size());
+        QVERIFY2(card.contains(shown),
+                 qPrintable(u"%1,%2 %3x%4"_s.arg(shown.x()).arg(shown.y()).arg(shown.width()).arg(shown.height())));
+    }
+
+    // Selected rows scrolled to the bottom corners are cut along the curve, smoothly.
+    m_grid->setResult(numberedRows(40));
+    QTRY_VERIFY(!table->horizontalScrollBar()->isVisible());
+    table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum());
+    selectRow(table, 39);
+    for (const bool dark : {false, true}) {
+        setAppearance(dark);
+        const QColor outside = MRTheme::windowBackground().resolve(dark);
+        const QColor fill = MRTheme::palette(dark).color(QPalette::Highlight);
+        const QImage image = m_grid->grab().toImage();
+        const QPointF centre(r, m_grid->height() - r);
+        int between = 0;
+        for (int y = m_grid->height() - int(r); y < m_grid->height(); ++y) {
+            for (int x = 0; x < int(r); ++x) {
+                const qreal d = QLineF(centre, QPointF(x + 0.5, y + 0.5)).length();
+                const QColor pixel = image.pixelColor(x, y);
+                const bool isOutside = pixelsNear(image, QRect(x, y, 1, 1), outside) == 1;
+                const bool isFill = pixelsNear(image, QRect(x, y, 1, 1), fill) == 1;
+                if (d > r + 0.8)
+                    QVERIFY2(isOutside, qPrintable(u"%1,%2 is %3"_s.arg(x).arg(y).arg(pixel.name())));
+                else if (d < r - 2.5 && x >= 1)
+                    QVERIFY2(isFill, qPrintable(u"%1,%2 is %3"_s.arg(x).arg(y).arg(pixel.name())));
+                else if (!isOutside && !isFill)
+                    ++between;
+            }
+        }
+        // Blended pixels along the curve: a smooth edge, not a stair-step.
+        QVERIFY(between >= int(r));
+    }
+}
+
+void TestResultsGrid::accessibility()
+{
+    m_grid->setResult(makeResult({u"id"_s, u"note"_s}, {{u"1"_s, std::nullopt}, {u"2"_s, u"late"_s}}));
+    QTableView* table = m_grid->table();
+    selectRow(table, 1);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(table);
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::Table);
+    QCOMPARE(iface->text(QAccessible::Name), u"Results"_s);
+    QAccessibleTableInterface* grid = iface->tableInterface();
+    QVERIFY(grid);
+    QCOMPARE(grid->rowCount(), 2);
+    QCOMPARE(grid->columnCount(), 2);
+    QCOMPARE(grid->columnDescription(1), u"note"_s);
+    // A NULL is told as NULL; the selected row is told as selected.
+    QCOMPARE(grid->cellAt(0, 1)->text(QAccessible::Name), u"NULL"_s);
+    QCOMPARE(grid->cellAt(1, 1)->text(QAccessible::Name), u"late"_s);
+    QCOMPARE(grid->selectedRows(), QList<int>{1});
+    QVERIFY(grid->cellAt(1, 0)->state().selected);
+    QVERIFY(!grid->cellAt(0, 0)->state().selected);
+    QVERIFY(!grid->cellAt(0, 0)->state().editable);
 }
 
 QTEST_MAIN(TestResultsGrid)

@@ -1,4 +1,5 @@
 #include "workspace/MRSQLHighlighter.h"
+#include "workspace/SQLClassifier.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -6,6 +7,7 @@
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
+using Dialect = SQLClassifier::Dialect;
 
 namespace {
 
@@ -19,9 +21,10 @@ QString mask(const QList<SQLSpan>& spans, qsizetype length)
     return letters;
 }
 
-// The six expressions applied one after another over the whole text, later ones painting
-// over earlier ones.
-QString referenceMask(const QString& sql)
+// The three word expressions applied one after another over the whole text, later ones
+// painting over earlier ones; then the literals and comments of the destructive check's
+// reading for the dialect over all of them.
+QString referenceMask(const QString& sql, Dialect dialect)
 {
     static const auto passes = [] {
         QStringList words(MRSQLHighlighter::keywords().cbegin(), MRSQLHighlighter::keywords().cend());
@@ -33,9 +36,6 @@ QString referenceMask(const QString& sql)
              1, u'K'},
             {QRegularExpression(uR"(\b([a-zA-Z_][a-zA-Z0-9_]*)\s*\()"_s, unicode), 1, u'F'},
             {QRegularExpression(uR"(\b\d+(?:\.\d+)?\b)"_s, unicode), 0, u'N'},
-            {QRegularExpression(uR"('(?:[^']|'')*')"_s), 0, u'S'},
-            {QRegularExpression(uR"(--[^\n]*)"_s), 0, u'C'},
-            {QRegularExpression(uR"(/\*[\s\S]*?\*/)"_s), 0, u'C'},
         };
     }();
     QString letters(sql.size(), u'.');
@@ -45,6 +45,10 @@ QString referenceMask(const QString& sql)
             letters.replace(match.capturedStart(group), match.capturedLength(group),
                             QString(match.capturedLength(group), letter));
         }
+    }
+    for (const auto& range : SQLClassifier::hiddenRanges(sql, SQLClassifier::defaultReading(dialect))) {
+        const bool literal = range.kind == SQLClassifier::HiddenRange::Kind::StringLiteral;
+        letters.replace(range.start, range.length, QString(range.length, literal ? u'S' : u'C'));
     }
     return letters;
 }
@@ -58,65 +62,103 @@ class TestSQLHighlighter : public QObject
 private Q_SLOTS:
     void highlight_data();
     void highlight();
-    void matchesExpressions();
+    void matchesExpressionsAndScanner();
 };
 
 void TestSQLHighlighter::highlight_data()
 {
     QTest::addColumn<QString>("sql");
+    QTest::addColumn<Dialect>("dialect");
     QTest::addColumn<QString>("roles");
+    const auto row = [](const char* name, const QString& sql, Dialect dialect, const char* roles) {
+        QTest::newRow(name) << sql << dialect << QString::fromLatin1(roles);
+    };
+    const Dialect pg = Dialect::PostgreSQL;
+    const Dialect my = Dialect::MySQL;
 
-    QTest::newRow("keywords and a call") << "select count(*) from t" //
-                                         << "KKKKKK.FFFFF....KKKK..";
-    QTest::newRow("keywords of the list") << "ilike returning partition false count" //
-                                          << "KKKKK.KKKKKKKKK.KKKKKKKKK.KKKKK......";
-    QTest::newRow("case, digits in names, numbers") << "SELECT col1 FROM t WHERE n = 10.5 OR n = 2" //
-                                                    << "KKKKKK......KKKK...KKKKK.....NNNN.KK.....N";
-    QTest::newRow("doubled quote") << "select 'it''s' from t" //
-                                   << "KKKKKK.SSSSSSS.KKKK..";
-    QTest::newRow("dashes in a literal") << "select 'a--b' from t" //
-                                         << "KKKKKK.SSCCCCCCCCCCC";
-    QTest::newRow("line comment") << "select 1 -- where is it\nx" //
-                                  << "KKKKKK.N.CCCCCCCCCCCCCC..";
-    QTest::newRow("block comment over lines") << "a /* b\n*/ c */" //
-                                              << "..CCCCCCC.....";
-    QTest::newRow("keywords as calls") << "in (1) exists (x) values (" //
-                                       << "FF..N..FFFFFF.....FFFFFF..";
-    QTest::newRow("keywords and numbers in literals and comments") << "'select 1' /* 'a' 1 */ -- 'b' 2" //
-                                                                   << "SSSSSSSSSS.CCCCCCCCCCC.CCCCCCCC";
-    QTest::newRow("block comment opened in a literal") << "'/*' x */ y" //
-                                                       << "SCCCCCCCC..";
-    QTest::newRow("unclosed literal and comment") << "x 'a /* b" //
-                                                  << ".........";
-    QTest::newRow("literal ending on a doubled quote") << "'a'' b" //
-                                                       << "SSS...";
-    QTest::newRow("words inside longer words") << "selected nulls 5x éselect select" //
-                                               << "..........................KKKKKK";
+    row("keywords and a call", u"select count(*) from t"_s, pg, //
+        "KKKKKK.FFFFF....KKKK..");
+    row("keywords of the list", u"ilike returning partition false count"_s, pg,
+        "KKKKK.KKKKKKKKK.KKKKKKKKK.KKKKK......");
+    row("case, digits in names, numbers", u"SELECT col1 FROM t WHERE n = 10.5 OR n = 2"_s, pg,
+        "KKKKKK......KKKK...KKKKK.....NNNN.KK.....N");
+    row("doubled quote", u"select 'it''s' from t"_s, pg, //
+        "KKKKKK.SSSSSSS.KKKK..");
+    row("dashes in a literal", u"select 'a--b' from t"_s, pg, //
+        "KKKKKK.SSSSSS.KKKK..");
+    row("line comment", u"select 1 -- where is it\nx"_s, pg, //
+        "KKKKKK.N.CCCCCCCCCCCCCC..");
+    row("block comment over lines", u"a /* b\n*/ c */"_s, pg, //
+        "..CCCCCCC.....");
+    row("keywords as calls", u"in (1) exists (x) values ("_s, pg, //
+        "FF..N..FFFFFF.....FFFFFF..");
+    row("keywords and numbers in literals and comments", u"'select 1' /* 'a' 1 */ -- 'b' 2"_s, pg,
+        "SSSSSSSSSS.CCCCCCCCCCC.CCCCCCCC");
+    row("comment opener in a literal", u"'/*' x */ y"_s, pg, //
+        "SSSS.......");
+    row("unclosed literal", u"x 'a /* b"_s, pg, //
+        ".........");
+    row("unclosed literal after a doubled quote", u"'a'' b"_s, pg, //
+        "......");
+    row("words inside longer words", u"selected nulls 5x éselect select"_s, pg, "..........................KKKKKK");
+
+    // What runs is shown as code, as the destructive check reads it.
+    row("quote in a line comment", u"-- it's\nDELETE FROM t WHERE x = 'a'"_s, pg,
+        "CCCCCCC.KKKKKK.KKKK...KKKKK.....SSS");
+    row("quote in a block comment", u"/* don't */ DELETE FROM t"_s, pg, //
+        "CCCCCCCCCCC.KKKKKK.KKKK..");
+    row("nested comments", u"/* /* */ x */ y"_s, pg, //
+        "CCCCCCCCCCCCC..");
+    row("nested comments, MySQL", u"/* /* */ x */ y"_s, my, //
+        "CCCCCCCC.......");
+    row("E string", u"select E'it\\'s' x"_s, pg, //
+        "KKKKKK.SSSSSSSS..");
+    row("backslash, PostgreSQL", u"select 'a\\' from t"_s, pg, //
+        "KKKKKK.SSSS.KKKK..");
+    row("backslash, MySQL", u"select 'a\\' from t"_s, my, //
+        "KKKKKK......KKKK..");
+    row("dollar body is code", u"select $$ it's $$"_s, pg, //
+        "KKKKKK...........");
+    row("hash comment, MySQL", u"# it's\ndelete"_s, my, //
+        "CCCCCC.KKKKKK");
+    row("hash is no comment in PostgreSQL", u"1 # 2"_s, pg, //
+        "N...N");
+    row("double dash needs a space, MySQL", u"select 1 --1"_s, my, //
+        "KKKKKK.N...N");
+    row("executable comment, MySQL", u"/*!50000 delete */"_s, my, //
+        "CCCCCCCC.KKKKKK...");
+    row("quoted name", u"select \"it's\" from t"_s, pg, //
+        "KKKKKK........KKKK..");
 }
 
 void TestSQLHighlighter::highlight()
 {
     QFETCH(QString, sql);
+    QFETCH(Dialect, dialect);
     QFETCH(QString, roles);
-    const QList<SQLSpan> spans = MRSQLHighlighter::highlight(sql);
+    const QList<SQLSpan> spans = MRSQLHighlighter::highlight(sql, dialect);
     QCOMPARE(mask(spans, sql.size()), roles);
     for (qsizetype i = 1; i < spans.size(); ++i)
         QVERIFY(spans[i - 1].start + spans[i - 1].length <= spans[i].start);
+    if (dialect == Dialect::PostgreSQL)
+        QCOMPARE(MRSQLHighlighter::highlight(sql), spans);
 }
 
-void TestSQLHighlighter::matchesExpressions()
+void TestSQLHighlighter::matchesExpressionsAndScanner()
 {
-    const QStringList pieces =
-        u"select|FROM|count|in|(| |\n|'|''|--|-|/*|*/|*|/|1|2.5|.|col1|é|_x|\t|٣|\u00a0"_s.split(u'|');
+    const QStringList pieces = u"select|FROM|count|in|(| |\n|\r|'|''|\\|--|-- |-|#|/*|*/|/*!5|*|/|1|2.5|.|col1|é|_x|"
+                               "\t|٣|\u00a0|$$|$a$|E'|\"|`|delete"_s.split(u'|');
     QRandomGenerator random(1203);
     for (int round = 0; round < 20000; ++round) {
         QString sql;
         for (int i = random.bounded(0, 24); i > 0; --i)
             sql += pieces[random.bounded(int(pieces.size()))];
-        const QString actual = mask(MRSQLHighlighter::highlight(sql), sql.size());
-        if (actual != referenceMask(sql)) {
-            qWarning().noquote() << "input:" << sql;
-            QCOMPARE(actual, referenceMask(sql));
+        for (const Dialect dialect : {Dialect::PostgreSQL, Dialect::MySQL}) {
+            const QString actual = mask(MRSQLHighlighter::highlight(sql, dialect), sql.size());
+            if (actual != referenceMask(sql, dialect)) {
+                qWarning().noquote() << "input:" << sql;
+                QCOMPARE(actual, referenceMask(sql, dialect));
+            }
         }
     }
 }

@@ -1,8 +1,10 @@
-// Renders every house-style widget in each of its states, in light and in dark, into PNG
-// files named widget-state-appearance, so the whole look can be reviewed at once.
+// Renders every house-style widget, the results grid, the statement view, the connection
+// sheet and the sidebar in each of their states, in light and in dark, into PNG files named
+// widget-state-appearance, so the whole look can be reviewed at once.
 // Usage: gallery <output folder>
 
 #include "db/ConnectionManager.h"
+#include "db/ConnectionSheetController.h"
 #include "server/LoginWindowController.h"
 #include "ui/MRButton.h"
 #include "ui/MRCardView.h"
@@ -15,30 +17,42 @@
 #include "ui/MRLabel.h"
 #include "ui/MRPanel.h"
 #include "ui/MRPill.h"
+#include "ui/MRSQLTextViewHighlighter.h"
 #include "ui/MRSettingChip.h"
 #include "ui/MRSidebarRow.h"
-#include "ui/MRSpinner.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRStyleKit.h"
 #include "ui/MRSuggestionRow.h"
 #include "ui/MRTextField.h"
 #include "ui/MRTheme.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
+#include "window/SidebarViewController.h"
+#include "workspace/QueryHistory.h"
+#include "workspace/ResultsGridView.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTextStream>
 #include <QThread>
 #include <QVBoxLayout>
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -169,6 +183,26 @@ public:
             save(host->grab(), name + QLatin1Char('-') + stateName(state));
             delete host;
         }
+    }
+
+    // One picture of a widget that make builds and prepare then puts into its state, once shown.
+    void shootPrepared(const QString& stem, const std::function<QWidget*()>& make,
+                       const std::function<void(QWidget*)>& prepare, QSize size)
+    {
+        auto* host = new MRContentRootView;
+        auto* layout = new QVBoxLayout(host);
+        layout->setContentsMargins(24, 20, 24, 24);
+        QWidget* widget = make();
+        layout->addWidget(widget);
+        widget->setFixedSize(size);
+        layout->setSizeConstraint(QLayout::SetNoConstraint);
+        host->resize(host->sizeHint());
+        host->show();
+        settle();
+        prepare(widget);
+        settle();
+        save(host->grab(), stem);
+        delete host;
     }
 
     void save(const QPixmap& pixmap, const QString& stem)
@@ -429,8 +463,8 @@ void shootAll(Gallery& gallery)
             return field;
         },
         QSize(320, 30));
-    gallery.shoot(QStringLiteral("MRSpinner"), {State::Rest}, [](State) {
-        auto* spinner = new MRSpinner;
+    gallery.shoot(QStringLiteral("MRSpinnerView"), {State::Rest}, [](State) {
+        auto* spinner = new MRSpinnerView;
         spinner->startAnimation();
         return spinner;
     });
@@ -486,6 +520,144 @@ void shootBanner(Gallery& gallery)
     manager.setRunningBundleForTesting(bundle);
 }
 
+QueryResultPtr sampleResult(int rows, int extraColumns = 0)
+{
+    auto result = std::make_shared<QueryResult>();
+    result->columnNames = {QStringLiteral("id"), QStringLiteral("customer"), QStringLiteral("email"),
+                           QStringLiteral("total"), QStringLiteral("shipped_at")};
+    for (int c = 0; c < extraColumns; ++c)
+        result->columnNames.append(QStringLiteral("extra_%1").arg(c + 1));
+    const QStringList names{QStringLiteral("Ada Lovelace"), QStringLiteral("Grace Hopper"),
+                            QStringLiteral("Katherine Johnson"), QStringLiteral("Edsger Dijkstra"),
+                            QStringLiteral("Barbara Liskov")};
+    for (int r = 0; r < rows; ++r) {
+        SQLRow row{QString::number(1000 + r * 7), names.at(r % names.size()),
+                   r == 2 ? QStringLiteral("katherine.johnson.flight-research-division@langley.example.gov")
+                          : names.at(r % names.size()).section(u' ', 0, 0).toLower() + QStringLiteral("@example.com"),
+                   QStringLiteral("$ %1.%2").arg(120 + r * 37).arg(r * 13 % 100, 2, 10, QLatin1Char('0')),
+                   r % 3 == 1 ? SQLValue()
+                              : SQLValue(QStringLiteral("2024-05-%1 09:30").arg(r % 28 + 1, 2, 10, QLatin1Char('0')))};
+        for (int c = 0; c < extraColumns; ++c)
+            row.append(c % 2 ? SQLValue() : SQLValue(QString::number(r * c)));
+        result->rows.append(row);
+    }
+    result->rowCount = quint64(rows);
+    return result;
+}
+
+ResultsGridView* gridWith(const QueryResultPtr& result)
+{
+    auto* grid = new ResultsGridView;
+    grid->setResult(result);
+    return grid;
+}
+
+void selectRows(ResultsGridView* grid, std::initializer_list<int> rows)
+{
+    QTableView* table = grid->table();
+    for (const int row : rows)
+        table->selectionModel()->select(table->model()->index(row, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+// The results grid as the workspace shows it: numbers, NULLs and a long value; two selected
+// rows; the keyboard in it; scroll bars; and an empty result, which collapses it.
+void shootGrid(Gallery& gallery)
+{
+    const QSize size(600, ResultsGridView::heightForRows(6));
+    const auto six = [] { return gridWith(sampleResult(6)); };
+    const auto grid = [](QWidget* widget) { return static_cast<ResultsGridView*>(widget); };
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-rest"), six, [](QWidget*) {}, size);
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-selected"), six,
+        [&](QWidget* w) {
+            selectRows(grid(w), {1, 3});
+        },
+        size);
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-focused"), six,
+        [&](QWidget* w) {
+            selectRows(grid(w), {1, 3});
+            focus(grid(w)->table());
+            grid(w)->table()->selectionModel()->setCurrentIndex(grid(w)->table()->model()->index(3, 0),
+                                                                QItemSelectionModel::NoUpdate);
+        },
+        size);
+    // Ctrl with the arrows moves without selecting: the current row is outlined.
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-focused-current"), six,
+        [&](QWidget* w) {
+            selectRows(grid(w), {1, 3});
+            focus(grid(w)->table());
+            grid(w)->table()->selectionModel()->setCurrentIndex(grid(w)->table()->model()->index(4, 0),
+                                                                QItemSelectionModel::NoUpdate);
+        },
+        size);
+    // Rows passing the rounded corners at the bottom, with only the vertical scroll bar.
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-scrolled"), [] { return gridWith(sampleResult(40)); },
+        [&](QWidget* w) {
+            QTableView* table = grid(w)->table();
+            table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum());
+            selectRows(grid(w), {38, 39});
+        },
+        QSize(600, ResultsGridView::kMaxHeight));
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-wide"), [] { return gridWith(sampleResult(40, 6)); },
+        [&](QWidget* w) {
+            selectRows(grid(w), {0, 2});
+        },
+        QSize(600, ResultsGridView::kMaxHeight));
+    gallery.shootPrepared(
+        QStringLiteral("ResultsGridView-empty"), [] { return gridWith(sampleResult(0)); }, [](QWidget*) {},
+        QSize(600, ResultsGridView::heightForRows(0)));
+}
+
+// The read-only statement view: the highlighted SQL in its panel, a comment holding a quote
+// among it; once at rest and once with a word selected.
+void shootSQLView(Gallery& gallery)
+{
+    const QString sql = QStringLiteral("-- Customers who haven't ordered since spring\n"
+                                       "SELECT c.name, count(o.id) AS orders, sum(o.total) AS spent\n"
+                                       "FROM customers c\n"
+                                       "LEFT JOIN orders o ON o.customer_id = c.id\n"
+                                       "  AND o.placed_at >= '2024-03-01'\n"
+                                       "WHERE c.region = 'EU' /* the \"active\" flag */ AND c.active\n"
+                                       "GROUP BY c.name\n"
+                                       "HAVING count(o.id) = 0\n"
+                                       "ORDER BY spent DESC NULLS LAST\n"
+                                       "LIMIT 50;");
+    const auto make = [sql] {
+        auto* panel = new MRPanel;
+        auto* layout = new QVBoxLayout(panel);
+        layout->setContentsMargins(8, 6, 8, 6);
+        auto* view = new QTextEdit;
+        view->setReadOnly(true);
+        view->setAcceptRichText(false);
+        view->setFrameShape(QFrame::NoFrame);
+        view->viewport()->setAutoFillBackground(false);
+        view->setPlainText(sql);
+        MRSQLTextViewHighlighter::highlightTextView(view, 13);
+        layout->addWidget(view);
+        return panel;
+    };
+    const QSize size(600, 228);
+    gallery.shootPrepared(
+        QStringLiteral("MRSQLTextViewHighlighter-readonly-rest"), make, [](QWidget*) {}, size);
+    gallery.shootPrepared(
+        QStringLiteral("MRSQLTextViewHighlighter-readonly-selected"), make,
+        [](QWidget* panel) {
+            auto* view = panel->findChild<QTextEdit*>();
+            focus(view);
+            QTextCursor cursor(view->document());
+            cursor.setPosition(int(view->toPlainText().indexOf(QStringLiteral("customers c"))));
+            cursor.movePosition(QTextCursor::EndOfWord, QTextCursor::KeepAnchor);
+            view->setTextCursor(cursor);
+        },
+        size);
+}
+
 // The sign-in window at rest, while the server is asked (a local server that takes the
 // request and never answers), and with a form error that takes two lines.
 void shootLogin(Gallery& gallery)
@@ -536,6 +708,77 @@ void shootMenus(Gallery& gallery)
             delete menu;
         }
     }
+}
+
+// The connection editor over a window: the first connection selected, then the form
+// refused for a blank name and for a port out of range.
+void shootSheet(Gallery& gallery)
+{
+    using Setup = std::function<void(ConnectionSheetController&)>;
+    const QList<std::pair<QString, Setup>> states{
+        {QStringLiteral("selected"), [](ConnectionSheetController&) {}},
+        {QStringLiteral("nameRequired"),
+         [](ConnectionSheetController& sheet) {
+             sheet.addClicked();
+             sheet.nameField()->setText(QStringLiteral("   "));
+             sheet.saveClicked();
+         }},
+        {QStringLiteral("badPort"),
+         [](ConnectionSheetController& sheet) {
+             sheet.portField()->setText(QStringLiteral("70000"));
+             sheet.saveClicked();
+         }},
+    };
+    for (const auto& [name, setup] : states) {
+        MRContentRootView window;
+        window.resize(900, 620);
+        window.show();
+        ConnectionSheetController sheet;
+        sheet.beginSheetModalForWindow(&window);
+        settle();
+        setup(sheet);
+        settle();
+        gallery.save(sheet.sheet()->grab(), QStringLiteral("ConnectionSheetController-") + name);
+    }
+}
+
+// The sidebar with recent prompts and the active connection, folded, filtered to one
+// match, and with no history at all.
+void shootSidebar(Gallery& gallery)
+{
+    QueryHistory& history = QueryHistory::shared();
+    const QStringList prompts{QStringLiteral("Customers with no orders in the last ninety days"),
+                              QStringLiteral("Revenue by month for 2024"), QStringLiteral("   "),
+                              QStringLiteral("Top ten products by units sold"),
+                              QStringLiteral("Orders still waiting to ship")};
+    using Setup = std::function<void(SidebarViewController&)>;
+    const QList<std::tuple<QString, bool, Setup>> states{
+        {QStringLiteral("filled"), false,
+         [](SidebarViewController& sidebar) { sidebar.selectRecentRow(sidebar.recentRows().value(1)); }},
+        {QStringLiteral("collapsed"), true, [](SidebarViewController&) {}},
+        {QStringLiteral("filtered"), false,
+         [](SidebarViewController& sidebar) {
+             sidebar.setSelectedView(1);
+             sidebar.filterRecentsWithQuery(QStringLiteral("ORDERS"));
+         }},
+        {QStringLiteral("empty"), false, [](SidebarViewController&) {}},
+    };
+    for (const auto& [name, collapsed, setup] : states) {
+        history.clearAll();
+        if (name != QStringLiteral("empty")) {
+            for (qsizetype i = prompts.size() - 1; i >= 0; --i)
+                history.addRecord(QueryRecord::make(prompts.at(i), QStringLiteral("SELECT %1").arg(i)));
+        }
+        QSettings().setValue(QLatin1String(SidebarViewController::kRecentsCollapsedKey), collapsed);
+        SidebarViewController sidebar;
+        sidebar.show();
+        settle();
+        setup(sidebar);
+        settle();
+        gallery.save(sidebar.grab(), QStringLiteral("SidebarViewController-") + name);
+    }
+    QSettings().remove(QLatin1String(SidebarViewController::kRecentsCollapsedKey));
+    history.clearAll();
 }
 
 void addSampleConnections()
@@ -592,6 +835,10 @@ int main(int argc, char** argv)
         shootBanner(gallery);
         shootLogin(gallery);
         shootMenus(gallery);
+        shootGrid(gallery);
+        shootSQLView(gallery);
+        shootSheet(gallery);
+        shootSidebar(gallery);
         gallery.saveOverview();
     }
     for (const QString& file : gallery.failed())
