@@ -13,7 +13,8 @@ for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-d
             ResultsGridView-wide-dark ResultsGridView-empty-light \
             MRSQLTextViewHighlighter-readonly-rest-dark MRSQLTextViewHighlighter-readonly-selected-light \
             ContentViewController-results-760-light ContentViewController-history-filtered-1040-dark \
-            Gallery-overview-light Gallery-overview-dark; do
+            LoginWindowController-rest-light LoginWindowController-validating-dark \
+            LoginWindowController-error-light Gallery-overview-light Gallery-overview-dark; do
     if [ ! -s "$out/$name.png" ]; then
         echo "The gallery did not write $name.png." >&2
         exit 1

@@ -7,6 +7,7 @@
 #include "db/ConnectionSheetController.h"
 #include "devserver/DemoServer.h"
 #include "server/APIManager.h"
+#include "server/LoginWindowController.h"
 #include "ui/MRButton.h"
 #include "ui/MRCardView.h"
 #include "ui/MRClickRow.h"
@@ -21,8 +22,10 @@
 #include "ui/MRSQLTextViewHighlighter.h"
 #include "ui/MRSettingChip.h"
 #include "ui/MRSidebarRow.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRStyleKit.h"
 #include "ui/MRSuggestionRow.h"
+#include "ui/MRTextField.h"
 #include "ui/MRTheme.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
@@ -442,6 +445,32 @@ void shootAll(Gallery& gallery)
                   [](State) { return MRStyleKit::sparkleViewOfSize(32); });
     gallery.shoot(QStringLiteral("MRLabel-sectionHeader"), {State::Rest},
                   [](State) { return MRStyleKit::sectionHeader(QStringLiteral("Recents")); });
+    gallery.shoot(
+        QStringLiteral("MRTextField"), {State::Rest, State::Focused, State::Disabled},
+        [](State state) {
+            auto* field = new MRTextField;
+            field->setPlaceholderText(QStringLiteral("https://mirelo.example.com"));
+            // Otherwise the window would hand it the focus as it opens.
+            if (state != State::Focused)
+                field->setFocusPolicy(Qt::ClickFocus);
+            return field;
+        },
+        QSize(320, 30));
+    gallery.shoot(
+        QStringLiteral("MRTextField-filled"), {State::Rest, State::Focused, State::Disabled},
+        [](State state) {
+            auto* field = new MRTextField;
+            field->setText(QStringLiteral("https://db-tools.internal:8443"));
+            if (state != State::Focused)
+                field->setFocusPolicy(Qt::ClickFocus);
+            return field;
+        },
+        QSize(320, 30));
+    gallery.shoot(QStringLiteral("MRSpinnerView"), {State::Rest}, [](State) {
+        auto* spinner = new MRSpinnerView;
+        spinner->startAnimation();
+        return spinner;
+    });
     gallery.shoot(QStringLiteral("MRIconCatalogue"), {State::Rest}, [](State) { return new IconSheet; });
 }
 
@@ -630,6 +659,38 @@ void shootSQLView(Gallery& gallery)
             view->setTextCursor(cursor);
         },
         size);
+}
+
+// The sign-in window at rest, while the server is asked (a local server that takes the
+// request and never answers), and with a form error that takes two lines.
+void shootLogin(Gallery& gallery)
+{
+    QTcpServer silent;
+    silent.listen(QHostAddress::LocalHost);
+    using Setup = std::function<void(LoginWindowController&)>;
+    const QList<std::pair<QString, Setup>> states{
+        {QStringLiteral("rest"), [](LoginWindowController&) {}},
+        {QStringLiteral("validating"),
+         [&silent](LoginWindowController& login) {
+             login.serverURLField()->setText(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+             login.apiKeyField()->setText(QStringLiteral("mirelo_7f3a9c2e51"));
+             login.loginClicked();
+         }},
+        {QStringLiteral("error"),
+         [](LoginWindowController& login) {
+             login.serverURLField()->setText(QStringLiteral("mirelo.example.com"));
+             login.apiKeyField()->setText(QStringLiteral("mirelo_7f3a9c2e51"));
+             login.loginClicked();
+         }},
+    };
+    for (const auto& [name, setup] : states) {
+        LoginWindowController login;
+        login.show();
+        settle();
+        setup(login);
+        settle();
+        gallery.save(login.window()->grab(), QStringLiteral("LoginWindowController-") + name);
+    }
 }
 
 // The connection menu, with and without host and port, at rest and with an item under
@@ -931,6 +992,7 @@ int main(int argc, char** argv)
         gallery.setAppearance(dark ? QStringLiteral("dark") : QStringLiteral("light"));
         shootAll(gallery);
         shootBanner(gallery);
+        shootLogin(gallery);
         shootMenus(gallery);
         shootGrid(gallery);
         shootSQLView(gallery);
