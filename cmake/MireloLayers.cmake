@@ -8,7 +8,8 @@
 #   20 server, db                   30 workspace, update (logic)
 #   40 theme                        41 ui (house-style widgets)
 #   50 server, db and update widgets
-#   60 workspace widgets            70 window                80 app
+#   60 workspace widgets            70 window                80 app (the shell)
+#   90 the executable
 
 define_property(GLOBAL PROPERTY MIRELO_LAYER_RECORD
     BRIEF_DOCS "target|rank|file lines for the layer test"
