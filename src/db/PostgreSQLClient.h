@@ -1,15 +1,28 @@
 #pragma once
 
 #include "db/DatabaseConnection.h"
-#include "db/QueryResult.h"
+#include "db/ResultSink.h"
+#include "db/StatementControl.h"
 
 #include <QStringList>
 #include <optional>
 
 // Statements against PostgreSQL through libpq, loaded at run time. Each statement opens a
-// fresh connection and closes it. Rows are read as they arrive: the first
-// QueryResult::kMaxKeptRows are kept and the rest only counted, so a huge answer never
-// sits whole in memory.
+// fresh connection and closes it. Everything that waits for the server goes through the
+// statement's StatementControl, so the caller can stop it and no wait outlasts its limit:
+// connection set-up 10 seconds, the statement its time limit.
+//
+// Every connection asks for UTF-8 text, and a read-only one runs with
+// default_transaction_read_only on. What that stops, as PostgreSQL 15 enforces it:
+// INSERT, UPDATE, DELETE, MERGE, TRUNCATE, COPY FROM, SELECT INTO, CREATE TABLE AS, every
+// CREATE, ALTER, DROP, COMMENT, GRANT and REVOKE (temporary tables included), nextval()
+// and setval(), EXPLAIN ANALYZE of a write, writes inside functions, DO blocks and
+// prepared statements. What it does not stop: VACUUM, ANALYZE, CLUSTER, REINDEX, large
+// objects (lo_create and the like), advisory locks, NOTIFY and LISTEN, set_config() and
+// SET for the session, server-side functions with their own privileges (file writes,
+// signalling other backends), and a text that switches the mode off before writing:
+// "BEGIN READ WRITE; …; COMMIT", "START TRANSACTION READ WRITE; …", or
+// "SET transaction_read_only = off; …" as its first statement.
 namespace PostgreSQLClient {
 
 // True when libpq is loaded with every function used here; thread-safe.
@@ -18,8 +31,11 @@ bool load();
 // loaded library. Only while no statement runs.
 void setSearchListForTesting(std::optional<QStringList> searchList);
 
-// Runs a text of one or more statements; the last statement's outcome is the result,
-// as with a single PQexec. Null with the sentence in *error on failure.
-QueryResultPtr execute(const QString& sql, const DatabaseConnection& connection, QString* error);
+// Runs a text of one or more statements; as with a single PQexec, the last statement's
+// outcome is the result. Rows stream into sink as they arrive, and notices go to it
+// instead of standard error. A refusal to write in a read-only session is
+// QueryError::Kind::RefusedAsWrite.
+StatementOutcome execute(const QString& sql, const DatabaseConnection& connection, bool readOnly,
+                         StatementControl& control, ResultSink& sink);
 
 } // namespace PostgreSQLClient
