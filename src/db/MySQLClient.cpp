@@ -352,6 +352,7 @@ std::optional<QueryError> connect(const Link& link, const DatabaseConnection& co
     // leaves the handshake waiting for the read time-out.
     const unsigned long flags = kClientMultiResults | (connection.ssl && !my.mariadb ? kClientSsl : 0);
     MYSQL* connected = nullptr;
+    bool expired = false;
     if (!link.nonBlocking) {
         connected = my.realConnect(link.handle, host.constData(), user.constData(), password.constData(),
                                    database.constData(), port, nullptr, flags);
@@ -374,19 +375,23 @@ std::optional<QueryError> connect(const Link& link, const DatabaseConnection& co
                     return QueryError::failed(sslNotOfferedError());
                 }
             }
-            if (wait == Wait::Stopped) {
+            if (wait != Wait::Ready) {
                 abandonCall(link, status, resume);
-                return QueryError::cancelled();
+                if (wait == Wait::Stopped)
+                    return QueryError::cancelled();
+                expired = true; // set-up past its limit: the library's own message says so
+                break;
             }
-            // Set-up keeps the library's own limit and its message.
-            status = wait == Wait::Expired ? resume(kWaitTimeout)
-                                           : resume((readable ? kWaitRead : 0) | (writable ? kWaitWrite : 0));
+            status = resume((readable ? kWaitRead : 0) | (writable ? kWaitWrite : 0));
         }
     }
     if (!connected)
         return QueryError::failed(
             QCoreApplication::translate("DatabaseExecutor", "Connection failed: ") +
-            errorText(my, link.handle, QCoreApplication::translate("DatabaseExecutor", "Unknown error")));
+            errorText(my, link.handle,
+                      expired ? QCoreApplication::translate("DatabaseExecutor",
+                                                            "the server did not answer within 10 seconds.")
+                              : QCoreApplication::translate("DatabaseExecutor", "Unknown error")));
     if (connection.ssl) {
         const char* cipher = my.sslCipher(link.handle);
         if (!cipher || !*cipher)

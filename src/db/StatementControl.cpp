@@ -2,6 +2,7 @@
 
 #include "db/ServerCancel.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -57,6 +58,8 @@ void StatementControl::startStatement()
 StatementControl::Wait StatementControl::wait(int fd, bool read, bool write, QDeadlineTimer deadline, bool* readable,
                                               bool* writable)
 {
+    if (fd < 0)
+        return Wait::Ready; // no connection to wait for: the library's own call reports that
     pollfd fds[2] = {{fd, short((read ? POLLIN : 0) | (write ? POLLOUT : 0)), 0}, {m_wakeRead, POLLIN, 0}};
     for (;;) {
         if (m_stopped.load())
