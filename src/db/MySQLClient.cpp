@@ -500,7 +500,8 @@ StatementOutcome MySQLClient::execute(const QString& sql, const DatabaseConnecti
     std::vector<RawValue> values;
     for (;;) {
         if (MYSQL_RES* rows = my.useResult(handle)) {
-            // Rows not yet read are still in the connection, which must be shut first.
+            // Freeing reads whatever rows are left; every early return below first shuts the
+            // connection, so that those reads fail at once.
             const auto freeRows = qScopeGuard([&] { my.freeResult(rows); });
             sawColumns = true;
             const QStringList names = columnNames(my, rows);

@@ -18,12 +18,12 @@
 // bounded by the library's own 10-second connect and 60-second read and write timeouts.
 //
 // A read-only connection runs SET SESSION TRANSACTION READ ONLY first. What that stops, as
-// MariaDB 10.11 enforces it: INSERT, UPDATE, DELETE, REPLACE, LOAD DATA, TRUNCATE, every
+// verified on MariaDB 10.11: INSERT, UPDATE, DELETE, REPLACE, LOAD DATA, TRUNCATE, every
 // CREATE, ALTER, DROP and RENAME (temporary tables, views, routines and databases
 // included), OPTIMIZE and REPAIR TABLE, NEXTVAL and SETVAL, LOCK TABLES … WRITE, GRANT,
-// REVOKE, CREATE USER and SET PASSWORD, INSTALL and UNINSTALL, and writes inside
-// procedures and functions. What it does not stop: SET GLOBAL, SELECT … INTO OUTFILE or
-// DUMPFILE, FLUSH, PURGE BINARY LOGS, KILL, ANALYZE TABLE (its statistics), GET_LOCK, and
+// REVOKE, CREATE USER and SET PASSWORD, INSTALL and UNINSTALL, and CALL of a procedure that
+// writes. What it does not stop: SET GLOBAL, SELECT … INTO OUTFILE or DUMPFILE, FLUSH,
+// PURGE BINARY LOGS, KILL, ANALYZE TABLE (its statistics), GET_LOCK, and
 // SET STATEMENT tx_read_only = 0 FOR a write.
 namespace MySQLClient {
 

@@ -13,16 +13,15 @@
 // connection set-up 10 seconds, the statement its time limit.
 //
 // Every connection asks for UTF-8 text, and a read-only one runs with
-// default_transaction_read_only on. What that stops, as PostgreSQL 15 enforces it:
-// INSERT, UPDATE, DELETE, MERGE, TRUNCATE, COPY FROM, SELECT INTO, CREATE TABLE AS, every
-// CREATE, ALTER, DROP, COMMENT, GRANT and REVOKE (temporary tables included), nextval()
-// and setval(), EXPLAIN ANALYZE of a write, writes inside functions, DO blocks and
-// prepared statements. What it does not stop: VACUUM, ANALYZE, CLUSTER, REINDEX, large
-// objects (lo_create and the like), advisory locks, NOTIFY and LISTEN, set_config() and
-// SET for the session, server-side functions with their own privileges (file writes,
-// signalling other backends), and a text that switches the mode off before writing:
-// "BEGIN READ WRITE; …; COMMIT", "START TRANSACTION READ WRITE; …", or
-// "SET transaction_read_only = off; …" as its first statement.
+// default_transaction_read_only on. What that stops, as verified on PostgreSQL 15: INSERT,
+// UPDATE, DELETE, MERGE, TRUNCATE, COPY FROM, SELECT INTO, every CREATE, ALTER and DROP
+// (temporary tables and materialized views included), COMMENT, GRANT and REVOKE, nextval()
+// and setval(), EXPLAIN ANALYZE of a write, writable CTEs, and writes inside DO blocks,
+// functions and prepared statements. What it does not stop: VACUUM, ANALYZE, CLUSTER and
+// REINDEX, lo_create(), advisory locks, NOTIFY and LISTEN, set_config() and SET for the
+// session, and a text that leaves the read-only transaction before it writes:
+// "BEGIN READ WRITE; …", "START TRANSACTION READ WRITE; …", "SET transaction_read_only =
+// off; …" as its first statement, or "SET default_transaction_read_only = off; COMMIT; …".
 namespace PostgreSQLClient {
 
 // True when libpq is loaded with every function used here; thread-safe.
