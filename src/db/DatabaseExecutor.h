@@ -27,16 +27,18 @@ struct StatementOutcome;
 // Reads that cannot write: a statement submitted with QueryOptions runs in a session the
 // server itself keeps read-only unless QueryOptions::readOnly is off, which a caller sets
 // only for a statement the user has confirmed. The overloads without QueryOptions run as
-// they always have, able to write, for callers that confirm before they submit. When the server refuses because the
-// statement writes, the error's kind is QueryError::Kind::RefusedAsWrite and its message the server's reason. Which
-// statements each server's read-only mode stops, and which it does not, is listed in PostgreSQLClient.h and
-// MySQLClient.h.
+// they always have, able to write, for callers that confirm before they submit. When the
+// server refuses because the statement writes, the error's kind is
+// QueryError::Kind::RefusedAsWrite and its message the server's reason. Which statements
+// each server's read-only mode stops, and which it does not, is listed in
+// PostgreSQLClient.h and MySQLClient.h.
 //
 // Stopping: every submission returns a ticket; cancel(ticket) stops that statement, on
 // the server too (libpq's cancel request; KILL QUERY for MySQL and MariaDB). It then
 // completes at once with QueryError::Kind::Cancelled, "Query cancelled.", and nothing of
 // its result, and the queue moves on. A statement still waiting in the queue completes
-// the same way without running; cancelling one that has finished does nothing.
+// the same way without running; cancelling one that has finished does nothing (a result
+// that was complete when the stop came is still delivered). Exports stop the same way.
 //
 // Time limits: connection set-up has 10 seconds. The statement itself, from sending it to
 // its last row, has statementTimeLimit() (kStatementTimeLimit, a little past the servers'
