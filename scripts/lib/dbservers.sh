@@ -59,6 +59,19 @@ _mirelo_db_as() {
     fi
 }
 
+# The same for a long-lived server, which replaces the calling (sub)shell: no wrapper
+# process stays in between, since runuser stops itself whenever its child is stopped, and
+# a test that freezes the server for a moment would leave it stopped for good.
+_mirelo_db_exec_as() {
+    local account="$1"
+    shift
+    if [ "$(id -u)" -eq 0 ]; then
+        exec setpriv --reuid="$account" --regid="$account" --init-groups -- "$@"
+    else
+        exec "$@"
+    fi
+}
+
 _mirelo_db_account() {
     if [ "$(id -u)" -eq 0 ]; then
         echo "$1"
@@ -176,7 +189,7 @@ _mirelo_mysql_run() {
     for _ in 1 2 3 4 5; do
         port="$(_mirelo_db_free_port)"
         rm -f "$dir/server.pid"
-        _mirelo_db_as "$account" /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --port="$port" \
+        _mirelo_db_exec_as "$account" /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --port="$port" \
             --bind-address=127.0.0.1 --socket="$dir/server.sock" --pid-file="$dir/server.pid" \
             --log-error="$dir/server.log" --skip-name-resolve --innodb-buffer-pool-size=32M \
             --innodb-log-file-size=8M --innodb-flush-log-at-trx-commit=0 --init-file="$MIRELO_TEST_DB_ROOT/mysql-init.sql" \
