@@ -35,7 +35,8 @@ DatabaseConnection connectionFor(const Server& server)
     return c;
 }
 
-Measure measure(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv)
+Measure measure(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+                const std::string& stdoutPath)
 {
     std::vector<char*> argv;
     for (const std::string& a : args)
@@ -45,8 +46,9 @@ Measure measure(const std::vector<std::string>& args, const std::vector<std::str
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, STDOUT_FILENO);
+        const int out = stdoutPath.empty() ? ::open("/dev/null", O_WRONLY)
+                                           : ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, STDOUT_FILENO);
         for (const std::string& e : extraEnv)
             ::putenv(const_cast<char*>(e.c_str()));
         ::execvp(argv[0], argv.data());

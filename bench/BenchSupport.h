@@ -29,8 +29,10 @@ struct Measure
     bool ok = false;
 };
 
-// Runs args with stdout to /dev/null and the extra environment; wall time and peak RSS.
-Measure measure(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {});
+// Runs args with stdout to /dev/null (or to the file stdoutPath) and the extra environment;
+// wall time and peak RSS.
+Measure measure(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
+                const std::string& stdoutPath = {});
 
 // psql or mariadb connected to the server; MIRELO_BENCH_PSQL / MIRELO_BENCH_MARIADB
 // override their paths. The caller appends the output options and the statement.

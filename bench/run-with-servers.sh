@@ -2,6 +2,7 @@
 # Starts throwaway PostgreSQL and MariaDB servers, builds one benchmark and runs it against
 # them.   bench/run-with-servers.sh bench_executor [rounds multiplier]
 #         bench/run-with-servers.sh bench_export [rounds multiplier]
+#         bench/run-with-servers.sh bench_csvexport [rounds multiplier]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${MIRELO_BUILD_DIR:-$root/build}"

@@ -29,12 +29,23 @@
 #                               owned by the same user, holding the demo shop of
 #                               tools/sampledata (users, customers, products, orders,
 #                               order_items)
+#   MIRELO_TEST_PG_LATIN2_DATABASE
+#                               an empty database in LATIN2 (collation and character
+#                               type C) on the server of MIRELO_TEST_PG_PORT, owned by the
+#                               same user
+#   MIRELO_TEST_MYSQL_PLAIN_PID_FILE
+#                               the process id file of the MariaDB server without TLS
+#                               (tests freeze that server for a moment)
 #   MIRELO_TEST_DB_ROOT         the folder holding the servers' data and logs
+#
+# The MariaDB user may also change the server's connection settings (CONNECTION ADMIN), so
+# that tests can check what a read-only session lets through.
 
 MIRELO_PG_BIN="${MIRELO_PG_BIN:-/usr/lib/postgresql/15/bin}"
 MIRELO_DB_USER_NAME="mirelo"
 MIRELO_DB_DATABASE="mirelo_test"
 MIRELO_DB_SHOP_DATABASE="mirelo_shop"
+MIRELO_DB_LATIN2_DATABASE="mirelo_latin2"
 MIRELO_SAMPLE_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/sampledata" && pwd)"
 
 # Runs a command as the given account when we are root, else as ourselves.
@@ -45,6 +56,19 @@ _mirelo_db_as() {
         runuser -u "$account" -- "$@"
     else
         "$@"
+    fi
+}
+
+# The same for a long-lived server, which replaces the calling (sub)shell: no wrapper
+# process stays in between, since runuser stops itself whenever its child is stopped, and
+# a test that freezes the server for a moment would leave it stopped for good.
+_mirelo_db_exec_as() {
+    local account="$1"
+    shift
+    if [ "$(id -u)" -eq 0 ]; then
+        exec setpriv --reuid="$account" --regid="$account" --init-groups -- "$@"
+    else
+        exec "$@"
     fi
 }
 
@@ -144,7 +168,9 @@ EOF
             -c "CREATE DATABASE $MIRELO_DB_DATABASE OWNER $MIRELO_DB_USER_NAME" >/dev/null || return 1
     done
     psql -h "$dir" -p "$MIRELO_TEST_PG_PORT" -U postgres -d postgres -X -q -v ON_ERROR_STOP=1 \
-        -c "CREATE DATABASE $MIRELO_DB_SHOP_DATABASE OWNER $MIRELO_DB_USER_NAME" >/dev/null || return 1
+        -c "CREATE DATABASE $MIRELO_DB_SHOP_DATABASE OWNER $MIRELO_DB_USER_NAME" \
+        -c "CREATE DATABASE $MIRELO_DB_LATIN2_DATABASE OWNER $MIRELO_DB_USER_NAME ENCODING 'LATIN2' \
+            TEMPLATE template0 LC_COLLATE 'C' LC_CTYPE 'C'" >/dev/null || return 1
     PGPASSWORD="$MIRELO_TEST_PG_PASSWORD" psql -h 127.0.0.1 -p "$MIRELO_TEST_PG_PORT" -U "$MIRELO_DB_USER_NAME" \
         -d "$MIRELO_DB_SHOP_DATABASE" -X -q -f "$MIRELO_SAMPLE_DIR/postgresql.sql" >"$dir/sample.log" 2>&1 || {
         echo "Loading the sample data into PostgreSQL failed; see $dir/sample.log" >&2
@@ -153,6 +179,7 @@ EOF
     export MIRELO_TEST_PG_HOST=127.0.0.1 MIRELO_TEST_PG_PORT MIRELO_TEST_PG_PLAIN_PORT
     export MIRELO_TEST_PG_USER="$MIRELO_DB_USER_NAME" MIRELO_TEST_PG_DATABASE="$MIRELO_DB_DATABASE"
     export MIRELO_TEST_PG_SHOP_DATABASE="$MIRELO_DB_SHOP_DATABASE"
+    export MIRELO_TEST_PG_LATIN2_DATABASE="$MIRELO_DB_LATIN2_DATABASE"
 }
 
 # Starts one MariaDB server over dir/data; extra server options follow. Prints the port.
@@ -162,7 +189,7 @@ _mirelo_mysql_run() {
     for _ in 1 2 3 4 5; do
         port="$(_mirelo_db_free_port)"
         rm -f "$dir/server.pid"
-        _mirelo_db_as "$account" /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --port="$port" \
+        _mirelo_db_exec_as "$account" /usr/sbin/mariadbd --no-defaults --datadir="$dir/data" --port="$port" \
             --bind-address=127.0.0.1 --socket="$dir/server.sock" --pid-file="$dir/server.pid" \
             --log-error="$dir/server.log" --skip-name-resolve --innodb-buffer-pool-size=32M \
             --innodb-log-file-size=8M --innodb-flush-log-at-trx-commit=0 --init-file="$MIRELO_TEST_DB_ROOT/mysql-init.sql" \
@@ -195,6 +222,7 @@ CREATE DATABASE IF NOT EXISTS $MIRELO_DB_DATABASE CHARACTER SET utf8mb4;
 GRANT ALL PRIVILEGES ON $MIRELO_DB_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
 CREATE DATABASE IF NOT EXISTS $MIRELO_DB_SHOP_DATABASE CHARACTER SET utf8mb4;
 GRANT ALL PRIVILEGES ON $MIRELO_DB_SHOP_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
+GRANT CONNECTION ADMIN ON *.* TO '$MIRELO_DB_USER_NAME'@'%';
 EOF
     chmod 644 "$MIRELO_TEST_DB_ROOT/mysql-init.sql"
     _mirelo_db_as "$account" mariadb-install-db --no-defaults --datadir="$dir/data" --skip-test-db \
@@ -217,6 +245,7 @@ EOF
     export MIRELO_TEST_MYSQL_HOST=127.0.0.1 MIRELO_TEST_MYSQL_PORT MIRELO_TEST_MYSQL_PLAIN_PORT
     export MIRELO_TEST_MYSQL_USER="$MIRELO_DB_USER_NAME" MIRELO_TEST_MYSQL_DATABASE="$MIRELO_DB_DATABASE"
     export MIRELO_TEST_MYSQL_SHOP_DATABASE="$MIRELO_DB_SHOP_DATABASE"
+    export MIRELO_TEST_MYSQL_PLAIN_PID_FILE="$plain/server.pid"
 }
 
 # Arguments: the kinds to start, "pg" and/or "mysql"; none starts both.

@@ -1,13 +1,17 @@
 #include "db/DatabaseExecutor.h"
 
+#include "db/CSVExportSink.h"
+#include "db/DatabaseThread.h"
 #include "db/MySQLClient.h"
 #include "db/PostgreSQLClient.h"
+#include "db/ResultCollector.h"
+#include "db/ServerCancel.h"
+#include "db/StatementControl.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
 #include <cstdlib>
-#include <dlfcn.h>
 
 namespace {
 
@@ -103,22 +107,6 @@ void reserveWorkerArena()
 #endif
 }
 
-// The client libraries encrypt through OpenSSL, which keeps random generators and an
-// error queue per thread and frees them from a thread-exit hook. QThread::wait() returns
-// before such hooks have run, so a process that ends right after an executor (every test,
-// and the application at quit) could exit while the worker was still freeing them. The
-// worker hands them back itself before it reports that it has finished.
-void releaseThreadCryptoState()
-{
-    void* crypto = ::dlopen("libcrypto.so.3", RTLD_LAZY | RTLD_NOLOAD);
-    if (!crypto)
-        return;
-    using ThreadStop = void (*)();
-    if (auto stop = reinterpret_cast<ThreadStop>(::dlsym(crypto, "OPENSSL_thread_stop")))
-        stop();
-    ::dlclose(crypto);
-}
-
 } // namespace
 
 DatabaseExecutor& DatabaseExecutor::shared()
@@ -139,9 +127,15 @@ DatabaseExecutor::DatabaseExecutor() : m_worker(new QObject)
     m_thread.setObjectName(QStringLiteral("com.mirelo.dbexecutor"));
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(&m_thread, &QThread::finished, m_worker, &releaseThreadCryptoState, Qt::DirectConnection);
+    connect(&m_thread, &QThread::finished, m_worker, &DatabaseThread::releaseCryptoState, Qt::DirectConnection);
     m_thread.start();
-    QMetaObject::invokeMethod(m_worker, &reserveWorkerArena, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [] {
+            DatabaseThread::prepare();
+            reserveWorkerArena();
+        },
+        Qt::QueuedConnection);
 }
 
 DatabaseExecutor::~DatabaseExecutor()
@@ -155,6 +149,9 @@ void DatabaseExecutor::shutdown()
     m_closing = true;
     m_thread.quit();
     m_thread.wait();
+    // Stop requests still under way use the client libraries; a server that does not
+    // answer them is not waited for long.
+    ServerCancel::waitForPending(QDeadlineTimer(std::chrono::seconds(2)));
 }
 
 bool DatabaseExecutor::isAvailableForType(const QString& type)
@@ -175,16 +172,46 @@ QString DatabaseExecutor::installInstructionsForType(const QString& type)
     return unsupportedType();
 }
 
-void DatabaseExecutor::executeQuery(const QString& sql, const DatabaseConnection& connection,
-                                    QueryCompletion completion)
+DatabaseExecutor::Ticket DatabaseExecutor::executeQuery(const QString& sql, const DatabaseConnection& connection,
+                                                        QueryOptions options, QObject* context,
+                                                        QueryOutcomeCompletion completion)
 {
-    run(sql, connection, nullptr, false, std::move(completion));
+    QPointer<QObject> guard(context);
+    return enqueue(
+        [this, sql, connection, options, guard, completion = std::move(completion)](StatementControl& control) {
+            ResultCollector collector;
+            StatementOutcome outcome = dispatch(sql, connection, options.readOnly, control, collector);
+            QueryResultPtr result;
+            QueryError error;
+            if (outcome.error)
+                error = *outcome.error;
+            else
+                result = collector.finish(outcome.seconds);
+            QMetaObject::invokeMethod(
+                this,
+                [guard, completion, result, error] {
+                    if (guard)
+                        completion(result, error);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
-void DatabaseExecutor::executeQuery(const QString& sql, const DatabaseConnection& connection, QObject* context,
-                                    QueryCompletion completion)
+DatabaseExecutor::Ticket DatabaseExecutor::executeQuery(const QString& sql, const DatabaseConnection& connection,
+                                                        QueryCompletion completion)
 {
-    run(sql, connection, context, true, std::move(completion));
+    return executeQuery(sql, connection, this, std::move(completion));
+}
+
+DatabaseExecutor::Ticket DatabaseExecutor::executeQuery(const QString& sql, const DatabaseConnection& connection,
+                                                        QObject* context, QueryCompletion completion)
+{
+    QueryOptions options;
+    options.readOnly = false;
+    return executeQuery(sql, connection, options, context,
+                        [completion = std::move(completion)](const QueryResultPtr& result, const QueryError& error) {
+                            completion(result, error.message);
+                        });
 }
 
 void DatabaseExecutor::testConnection(const DatabaseConnection& connection, TestCompletion completion)
@@ -195,45 +222,119 @@ void DatabaseExecutor::testConnection(const DatabaseConnection& connection, Test
 void DatabaseExecutor::testConnection(const DatabaseConnection& connection, QObject* context, TestCompletion completion)
 {
     QPointer<QObject> guard(context);
-    executeQuery(QStringLiteral("SELECT 1"), connection, context,
-                 [this, guard, completion = std::move(completion)](const QueryResultPtr& result, const QString& error) {
-                     const bool ok = result != nullptr;
-                     QMetaObject::invokeMethod(
-                         this,
-                         [guard, completion, ok, error] {
-                             if (guard)
-                                 completion(ok, error);
-                         },
-                         Qt::QueuedConnection);
-                 });
-}
-
-void DatabaseExecutor::run(const QString& sql, const DatabaseConnection& connection, QPointer<QObject> context,
-                           bool guarded, QueryCompletion completion)
-{
-    QMetaObject::invokeMethod(
-        m_worker,
-        [this, sql, connection, context, guarded, completion = std::move(completion)] {
-            if (m_closing)
-                return;
-            QString error;
-            QueryResultPtr result;
-            if (connection.type == kPostgreSQL)
-                result = executePostgreSQL(sql, connection, &error);
-            else if (connection.type == kMySQL)
-                result = executeMySQLQuery(sql, connection, &error);
-            else
-                error = unsupportedType();
+    executeQuery(
+        QStringLiteral("SELECT 1"), connection, QueryOptions(), context,
+        [this, guard, completion = std::move(completion)](const QueryResultPtr& result, const QueryError& error) {
+            const bool ok = result != nullptr;
             QMetaObject::invokeMethod(
                 this,
-                [context, guarded, completion, result, error] {
-                    if (guarded && !context)
-                        return;
-                    completion(result, error);
+                [guard, completion, ok, message = error.message] {
+                    if (guard)
+                        completion(ok, message);
                 },
                 Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+        });
+}
+
+DatabaseExecutor::Ticket DatabaseExecutor::exportCSV(const QString& sql, const DatabaseConnection& connection,
+                                                     const QString& path, QObject* context, ExportProgress progress,
+                                                     ExportCompletion completion)
+{
+    QPointer<QObject> guard(context);
+    return enqueue([this, sql, connection, path, guard, progress = std::move(progress),
+                    completion = std::move(completion)](StatementControl& control) {
+        const auto report = [&](std::optional<quint64> rows, const QueryError& error) {
+            QMetaObject::invokeMethod(
+                this,
+                [guard, completion, rows, error] {
+                    if (guard)
+                        completion(rows, error);
+                },
+                Qt::QueuedConnection);
+        };
+        CSVExportSink sink(path, [this, guard, progress](quint64 rows) {
+            if (!progress)
+                return;
+            QMetaObject::invokeMethod(
+                this,
+                [guard, progress, rows] {
+                    if (guard)
+                        progress(rows);
+                },
+                Qt::QueuedConnection);
+        });
+        if (const QString failure = sink.open(); !failure.isEmpty())
+            return report(std::nullopt, QueryError::failed(failure));
+        const StatementOutcome outcome = dispatch(sql, connection, true, control, sink);
+        if (outcome.error)
+            return report(std::nullopt, *outcome.error);
+        if (!sink.hasRows())
+            return report(std::nullopt, QueryError::failed(tr("The statement returned no rows to export.")));
+        if (const QString failure = sink.commit(); !failure.isEmpty())
+            return report(std::nullopt, QueryError::failed(failure));
+        report(sink.rowsWritten(), {});
+    });
+}
+
+void DatabaseExecutor::cancel(Ticket ticket)
+{
+    QMutexLocker lock(&m_mutex);
+    if (ticket == 0 || ticket > m_lastIssued)
+        return;
+    if (ticket > m_lastStarted)
+        m_cancelledWaiting.insert(ticket);
+    else if (ticket == m_running && m_runningControl)
+        m_runningControl->stop();
+}
+
+DatabaseExecutor::Ticket DatabaseExecutor::enqueue(Task task)
+{
+    // Issued and queued under one lock, so that tickets start in the order of their numbers.
+    QMutexLocker lock(&m_mutex);
+    const Ticket ticket = ++m_lastIssued;
+    QMetaObject::invokeMethod(
+        m_worker, [this, ticket, task = std::move(task)] { run(ticket, task); }, Qt::QueuedConnection);
+    return ticket;
+}
+
+void DatabaseExecutor::run(Ticket ticket, const Task& task)
+{
+    if (m_closing)
+        return;
+    StatementControl control(statementTimeLimit());
+    {
+        QMutexLocker lock(&m_mutex);
+        m_lastStarted = ticket;
+        m_running = ticket;
+        m_runningControl = &control;
+        if (m_cancelledWaiting.remove(ticket))
+            control.stop();
+    }
+    task(control);
+    QMutexLocker lock(&m_mutex);
+    m_running = 0;
+    m_runningControl = nullptr;
+}
+
+StatementOutcome DatabaseExecutor::dispatch(const QString& sql, const DatabaseConnection& connection, bool readOnly,
+                                            StatementControl& control, ResultSink& sink)
+{
+    if (control.isStopped())
+        return {QueryError::cancelled()};
+    StatementOutcome outcome;
+    if (connection.type == kPostgreSQL) {
+        outcome = loadPostgreSQL() ? PostgreSQLClient::execute(sql, connection, readOnly, control, sink)
+                                   : StatementOutcome{QueryError::failed(installInstructionsForType(kPostgreSQL))};
+    } else if (connection.type == kMySQL) {
+        outcome = loadMySQL() ? MySQLClient::execute(sql, connection, readOnly, control, sink)
+                              : StatementOutcome{QueryError::failed(installInstructionsForType(kMySQL))};
+    } else {
+        outcome.error = QueryError::failed(unsupportedType());
+    }
+    // A statement stopped while it failed on its own failed because it was stopped.
+    if (outcome.error && control.isStopped())
+        outcome.error = QueryError::cancelled();
+    return outcome;
 }
 
 bool DatabaseExecutor::loadPostgreSQL()
@@ -246,6 +347,24 @@ bool DatabaseExecutor::loadMySQL()
     return MySQLClient::load();
 }
 
+namespace {
+
+QueryResultPtr runAlone(const QString& sql, const DatabaseConnection& connection, QString* error)
+{
+    StatementControl control(DatabaseExecutor::kStatementTimeLimit);
+    ResultCollector collector;
+    const StatementOutcome outcome = connection.type == kPostgreSQL
+                                         ? PostgreSQLClient::execute(sql, connection, false, control, collector)
+                                         : MySQLClient::execute(sql, connection, false, control, collector);
+    if (outcome.error) {
+        *error = outcome.error->message;
+        return {};
+    }
+    return collector.finish(outcome.seconds);
+}
+
+} // namespace
+
 QueryResultPtr DatabaseExecutor::executePostgreSQL(const QString& sql, const DatabaseConnection& connection,
                                                    QString* error)
 {
@@ -253,7 +372,9 @@ QueryResultPtr DatabaseExecutor::executePostgreSQL(const QString& sql, const Dat
         *error = installInstructionsForType(kPostgreSQL);
         return {};
     }
-    return PostgreSQLClient::execute(sql, connection, error);
+    DatabaseConnection pg = connection;
+    pg.type = kPostgreSQL;
+    return runAlone(sql, pg, error);
 }
 
 QueryResultPtr DatabaseExecutor::executeMySQLQuery(const QString& sql, const DatabaseConnection& connection,
@@ -263,7 +384,9 @@ QueryResultPtr DatabaseExecutor::executeMySQLQuery(const QString& sql, const Dat
         *error = installInstructionsForType(kMySQL);
         return {};
     }
-    return MySQLClient::execute(sql, connection, error);
+    DatabaseConnection my = connection;
+    my.type = kMySQL;
+    return runAlone(sql, my, error);
 }
 
 void DatabaseExecutor::setLibrarySearchListForTesting(const QString& type, std::optional<QStringList> searchList)

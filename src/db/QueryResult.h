@@ -22,6 +22,9 @@ struct QueryResult
     quint64 rowCount = 0;     // rows the server returned, possibly more than were kept
     double executionTime = 0; // seconds
     QString statusMessage;    // the one-line summary shown to the user
+    // What the server said alongside the statement (PostgreSQL's notices, such as
+    // "NOTICE:  table \"t\" does not exist, skipping"), in order, each without its line feed.
+    QStringList notices;
 
     // "1 row (0.4ms)", "25 rows (…)", or "Showing 10000 of 25000 rows (…)".
     static QString rowsSummary(quint64 total, double seconds);

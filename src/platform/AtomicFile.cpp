@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace AtomicFile {
 namespace {
 
 const char* const kWriteFailed = QT_TRANSLATE_NOOP("AtomicFile", "Could not write “%1”: %2.");
@@ -41,52 +40,99 @@ mode_t currentUmask()
 
 } // namespace
 
-QString write(const QString& path, const QByteArray& data, std::optional<int> mode)
+QString AtomicFile::write(const QString& path, const QByteArray& data, std::optional<int> mode)
 {
-    const QFileInfo info(path);
-    QByteArray tmpl =
+    AtomicFileWriter writer(path, mode);
+    QString error = writer.open();
+    if (error.isEmpty())
+        error = writer.write(data.constData(), data.size());
+    if (error.isEmpty())
+        error = writer.commit();
+    return error;
+}
+
+AtomicFileWriter::AtomicFileWriter(QString path, std::optional<int> mode) : m_path(std::move(path)), m_mode(mode) {}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    discard();
+}
+
+QString AtomicFileWriter::open()
+{
+    const QFileInfo info(m_path);
+    m_temporary =
         QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     // mkstemp creates the file with mode 0600, never wider.
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0)
-        return failure(QT_TRANSLATE_NOOP("AtomicFile", "Could not create a temporary file for “%1”: %2."), path, errno);
-
-    auto fail = [&](const char* sentence) {
-        const int error = errno;
-        ::close(fd);
-        ::unlink(tmpl.constData());
-        return failure(sentence, path, error);
-    };
-
-    const mode_t wanted = mode ? static_cast<mode_t>(*mode) : (0666 & ~currentUmask());
-    if (::fchmod(fd, wanted) != 0)
+    m_fd = ::mkstemp(m_temporary.data());
+    if (m_fd < 0) {
+        m_temporary.clear();
+        return failure(QT_TRANSLATE_NOOP("AtomicFile", "Could not create a temporary file for “%1”: %2."), m_path,
+                       errno);
+    }
+    const mode_t wanted = m_mode ? static_cast<mode_t>(*m_mode) : (0666 & ~currentUmask());
+    if (::fchmod(m_fd, wanted) != 0)
         return fail(QT_TRANSLATE_NOOP("AtomicFile", "Could not set the permissions of “%1”: %2."));
+    return {};
+}
 
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+QString AtomicFileWriter::write(const char* data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return fail(kWriteFailed);
         }
-        p += n;
-        left -= n;
-    }
-    if (::fsync(fd) != 0)
-        return fail(kWriteFailed);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(tmpl.constData());
-        return failure(kWriteFailed, path, error);
-    }
-    if (::rename(tmpl.constData(), QFile::encodeName(path).constData()) != 0) {
-        const int error = errno;
-        ::unlink(tmpl.constData());
-        return failure(QT_TRANSLATE_NOOP("AtomicFile", "Could not replace “%1”: %2."), path, error);
+        data += n;
+        size -= n;
     }
     return {};
 }
 
-} // namespace AtomicFile
+QString AtomicFileWriter::restart()
+{
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+        return fail(kWriteFailed);
+    return {};
+}
+
+QString AtomicFileWriter::commit()
+{
+    if (::fsync(m_fd) != 0)
+        return fail(kWriteFailed);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+        const int error = errno;
+        discard();
+        return failure(kWriteFailed, m_path, error);
+    }
+    if (::rename(m_temporary.constData(), QFile::encodeName(m_path).constData()) != 0) {
+        const int error = errno;
+        discard();
+        return failure(QT_TRANSLATE_NOOP("AtomicFile", "Could not replace “%1”: %2."), m_path, error);
+    }
+    m_temporary.clear();
+    return {};
+}
+
+void AtomicFileWriter::discard()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temporary.isEmpty()) {
+        ::unlink(m_temporary.constData());
+        m_temporary.clear();
+    }
+}
+
+QString AtomicFileWriter::fail(const char* sentence)
+{
+    const int error = errno;
+    discard();
+    return failure(sentence, m_path, error);
+}

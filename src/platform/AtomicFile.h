@@ -15,3 +15,34 @@ namespace AtomicFile {
 QString write(const QString& path, const QByteArray& data, std::optional<int> mode = std::nullopt);
 
 } // namespace AtomicFile
+
+// The same, for content that arrives piece by piece: it goes to the temporary file as it
+// comes, and commit() puts the file in place whole. Until then path keeps its old content
+// (or stays absent); anything but a successful commit() removes the temporary file. Every
+// function returns an empty string on success, else a sentence saying what failed; after
+// a failure the writer is finished and the temporary file gone.
+class AtomicFileWriter final
+{
+    Q_DISABLE_COPY_MOVE(AtomicFileWriter)
+
+public:
+    explicit AtomicFileWriter(QString path, std::optional<int> mode = std::nullopt);
+    ~AtomicFileWriter();
+
+    QString open();
+    QString write(const char* data, qsizetype size);
+    // Drops what was written so far and starts the content over.
+    QString restart();
+    // Flushes the file to disk and renames it over path.
+    QString commit();
+    // Removes the temporary file; path is left as it was.
+    void discard();
+
+private:
+    QString fail(const char* sentence);
+
+    const QString m_path;
+    const std::optional<int> m_mode;
+    QByteArray m_temporary;
+    int m_fd = -1;
+};

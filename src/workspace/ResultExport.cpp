@@ -1,46 +1,9 @@
 #include "workspace/ResultExport.h"
 
+#include "db/CSVFormat.h"
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
-
-namespace {
-
-bool needsQuoting(const QString& field)
-{
-    for (const QChar c : field) {
-        switch (c.unicode()) {
-        case ',':
-        case '"':
-        case '\n':
-        case '\r':
-            return true;
-        default:
-            break;
-        }
-    }
-    return false;
-}
-
-void appendCSVField(QString& out, const QString& field)
-{
-    if (!needsQuoting(field)) {
-        out += field;
-        return;
-    }
-    out += QLatin1Char('"');
-    qsizetype from = 0;
-    for (qsizetype quote = field.indexOf(QLatin1Char('"')); quote >= 0;
-         quote = field.indexOf(QLatin1Char('"'), quote + 1)) {
-        out += QStringView(field).sliced(from, quote + 1 - from);
-        out += QLatin1Char('"');
-        from = quote + 1;
-    }
-    out += QStringView(field).sliced(from);
-    out += QLatin1Char('"');
-}
-
-} // namespace
 
 QString ResultExport::tabSeparatedRows(const QueryResult& result, QList<qsizetype> rows)
 {
@@ -69,7 +32,7 @@ QString ResultExport::tabSeparatedRows(const QueryResult& result, QList<qsizetyp
 QString ResultExport::csvField(const QString& field)
 {
     QString out;
-    appendCSVField(out, field);
+    CSVFormat::appendField(out, field);
     return out;
 }
 
@@ -82,7 +45,7 @@ QByteArray ResultExport::csv(const QueryResult& result)
     for (qsizetype i = 0; i < result.columnNames.size(); ++i) {
         if (i > 0)
             text += QLatin1Char(',');
-        appendCSVField(text, result.columnNames[i]);
+        CSVFormat::appendField(text, result.columnNames[i]);
     }
     text += QLatin1Char('\n');
     for (const SQLRow& row : result.rows) {
@@ -90,7 +53,7 @@ QByteArray ResultExport::csv(const QueryResult& result)
             if (i > 0)
                 text += QLatin1Char(',');
             if (row[i])
-                appendCSVField(text, *row[i]);
+                CSVFormat::appendField(text, *row[i]);
         }
         text += QLatin1Char('\n');
     }
