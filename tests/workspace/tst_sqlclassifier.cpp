@@ -110,6 +110,8 @@ class TestSQLClassifier : public QObject
 private Q_SLOTS:
     void isDestructive_data();
     void isDestructive();
+    void liftsReadOnly_data();
+    void liftsReadOnly();
     void matchesReferenceLexer();
 };
 
@@ -177,6 +179,54 @@ void TestSQLClassifier::isDestructive()
         shown += SQLClassifier::containsModifyingKeyword(SQLClassifier::codeText(sql, reading)) ? u'1' : u'0';
     QCOMPARE(shown, readings);
     QCOMPARE(SQLClassifier::isDestructive(sql), readings.contains(u'1'));
+}
+
+void TestSQLClassifier::liftsReadOnly_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("lifts");
+    const auto row = [](const char* name, const char* sql, bool lifts) { QTest::newRow(name) << sql << lifts; };
+
+    // Texts that leave the read-only session before writing, none holding one of the 21 words.
+    row("begin read write", "BEGIN READ WRITE; SELECT nextval('s'); COMMIT", true);
+    row("start transaction read write", "start transaction read write; select setval('s', 1)", true);
+    row("isolation and read write", "BEGIN ISOLATION LEVEL SERIALIZABLE, READ\n  WRITE", true);
+    row("comment between the words", "BEGIN READ/* x */WRITE", true);
+    row("set transaction", "SET TRANSACTION READ WRITE; SELECT nextval('s')", true);
+    row("set session transaction", "SET SESSION TRANSACTION READ WRITE", true);
+    row("session characteristics", "SET SESSION CHARACTERISTICS AS TRANSACTION READ WRITE", true);
+    row("set transaction_read_only", "SET transaction_read_only = off; SELECT nextval('s')", true);
+    row("set local", "set local transaction_read_only to 0", true);
+    row("set default", "SET default_transaction_read_only = off; COMMIT; SELECT setval('s', 9)", true);
+    row("quoted setting name", "SET \"default_transaction_read_only\" = off", true);
+    row("set tx_read_only", "SET @@SESSION.tx_read_only = 0", true);
+    row("set statement tx_read_only", "SET STATEMENT tx_read_only = 0 FOR SELECT NEXTVAL(s)", true);
+    row("set statement transaction_read_only",
+        "SET STATEMENT max_statement_time = 5, transaction_read_only = 0 FOR SELECT NEXTVAL(s)", true);
+    row("set_config", "SELECT set_config('default_transaction_read_only', 'off', false); COMMIT", true);
+    row("MySQL executable comment", "/*!40000 SET SESSION TRANSACTION READ WRITE */", true);
+
+    // Reads that name the mode without changing it.
+    row("show", "SHOW default_transaction_read_only", false);
+    row("select the variable", "SELECT @@tx_read_only, @@transaction_read_only", false);
+    row("current_setting", "SELECT current_setting('transaction_read_only')", false);
+    row("set_config of another setting", "SELECT set_config('search_path', 'public', false)", false);
+    row("read only", "BEGIN READ ONLY; SELECT 1; COMMIT", false);
+    row("words in a literal", "SELECT 'read write', 'set tx_read_only = 0'", false);
+    row("words in a comment", "SELECT 1 -- begin read write", false);
+    row("settings table", "SELECT name FROM settings WHERE tx_read_only", false);
+    row("set in an earlier statement", "SET search_path = public; SELECT transaction_read_only FROM t", false);
+}
+
+void TestSQLClassifier::liftsReadOnly()
+{
+    QFETCH(QString, sql);
+    QFETCH(bool, lifts);
+    QCOMPARE(SQLClassifier::liftsReadOnly(sql), lifts);
+    // The 21 words are not among them: these ask first only because they lift the mode.
+    for (const Reading& reading : kReadings)
+        QVERIFY(!SQLClassifier::containsModifyingKeyword(SQLClassifier::codeText(sql, reading)));
+    QCOMPARE(SQLClassifier::isDestructive(sql), lifts);
 }
 
 void TestSQLClassifier::matchesReferenceLexer()
