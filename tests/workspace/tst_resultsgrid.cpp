@@ -1,6 +1,9 @@
 #include "ViewTestSupport.h"
+#include "ui/MRButton.h"
 #include "ui/MRContrast.h"
+#include "ui/MRLabel.h"
 #include "ui/MRTheme.h"
+#include "workspace/ExportProgressPanel.h"
 #include "workspace/QueryResultModel.h"
 #include "workspace/ResultsGridView.h"
 
@@ -10,13 +13,18 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainterPath>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +51,52 @@ QueryResultPtr numberedRows(qsizetype count)
     return makeResult({u"id"_s, u"name"_s}, rows);
 }
 
+// A result the grid keeps only part of: shown rows of total.
+QueryResultPtr cappedResult(qsizetype shown, quint64 total)
+{
+    auto result = std::make_shared<QueryResult>(*numberedRows(shown));
+    result->rowCount = total;
+    return result;
+}
+
+// The test database on the PostgreSQL server that scripts/test starts, or nullopt.
+std::optional<DatabaseConnection> testServer()
+{
+    const auto env = [](const char* name) { return qEnvironmentVariable(name); };
+    if (env("MIRELO_TEST_PG_PORT").isEmpty())
+        return std::nullopt;
+    DatabaseConnection c;
+    c.host = env("MIRELO_TEST_PG_HOST");
+    c.port = env("MIRELO_TEST_PG_PORT").toLongLong();
+    c.database = env("MIRELO_TEST_PG_DATABASE");
+    c.username = env("MIRELO_TEST_PG_USER");
+    c.password = env("MIRELO_TEST_PG_PASSWORD");
+    return c;
+}
+
+// Under scripts/test the server must be there; run by hand, its absence skips.
+#define REQUIRE_SERVER(var)                                                                                            \
+    const std::optional<DatabaseConnection> var##Found = testServer();                                                 \
+    if (!var##Found) {                                                                                                 \
+        if (qEnvironmentVariableIsSet("MIRELO_TEST_DB_REQUIRED"))                                                      \
+            QFAIL("The database servers' MIRELO_TEST_* variables are missing.");                                       \
+        QSKIP("No test database servers: run scripts/test.");                                                          \
+    }                                                                                                                  \
+    const DatabaseConnection var = *var##Found
+
+// The alert of that name once it is open.
+QMessageBox* openAlert(QWidget* owner, const QString& name)
+{
+    QMessageBox* box = nullptr;
+    const bool open = QTest::qWaitFor(
+        [&] {
+            box = owner->findChild<QMessageBox*>(name);
+            return box && box->isVisible();
+        },
+        60000);
+    return open ? box : nullptr;
+}
+
 // Selects whole rows through the selection model, whatever modifier keys an earlier test left.
 void selectRow(QTableView* table, int row)
 {
@@ -66,6 +120,11 @@ private Q_SLOTS:
     void columnsFillTheWidth();
     void copyAndMenu();
     void exportsCSV();
+    void wholeResultOffer_data();
+    void wholeResultOffer();
+    void wholeResultProgressAndCancel();
+    void exportErrors_data();
+    void exportErrors();
     void selectionColours();
     void tabLeavesTheGrid();
     void keysMoveWithin_data();
@@ -183,9 +242,12 @@ void TestResultsGrid::copyAndMenu()
         QMenu* menu = m_grid->findChild<QMenu*>();
         // + enabled, - disabled; ! a shortcut, which would take Ctrl+C from the table.
         QString state = menu->isVisible() ? QString() : u"hidden: "_s;
-        for (const QAction* action : menu->actions())
+        for (const QAction* action : menu->actions()) {
+            if (!action->isVisible())
+                continue;
             state +=
                 action->text() + (action->isEnabled() ? u'+' : u'-') + (action->shortcut().isEmpty() ? u""_s : u"!"_s);
+        }
         menu->close();
         return state;
     };
@@ -245,6 +307,151 @@ void TestResultsGrid::exportsCSV()
     m_grid->setResult(makeResult({u"v"_s}, {}));
     m_grid->exportCSV();
     QVERIFY(!m_grid->findChild<QFileDialog*>());
+}
+
+void TestResultsGrid::wholeResultOffer_data()
+{
+    QTest::addColumn<QueryResultPtr>("result");
+    QTest::addColumn<bool>("source");
+    QTest::addColumn<QString>("menu"); // the items that show: + enabled, - disabled
+    QTest::addColumn<QStringList>("fileTypes");
+    const QStringList plain{u"CSV (*.csv)"_s};
+    const QStringList choice{u"CSV — the 3 rows shown (*.csv)"_s, u"CSV — all 25000 rows (*.csv)"_s};
+    QTest::newRow("capped, with its statement")
+        << cappedResult(3, 25000) << true << u"Copy-Export CSV…+Export All 25000 Rows as CSV…+"_s << choice;
+    // Without the statement there is nothing to run again.
+    QTest::newRow("capped, no statement") << cappedResult(3, 25000) << false << u"Copy-Export CSV…+"_s << plain;
+    QTest::newRow("whole") << numberedRows(3) << true << u"Copy-Export CSV…+"_s << plain;
+}
+
+void TestResultsGrid::wholeResultOffer()
+{
+    QFETCH(QueryResultPtr, result);
+    QFETCH(bool, source);
+    QFETCH(QString, menu);
+    QFETCH(QStringList, fileTypes);
+    if (source)
+        m_grid->setResult(result, {u"SELECT g FROM generate_series(1, 25000) AS g"_s, DatabaseConnection()});
+    else
+        m_grid->setResult(result);
+    QCOMPARE(m_grid->offersWholeResult(), fileTypes.size() == 2);
+    QCOMPARE(m_grid->resultSource().has_value(), source);
+
+    QTableView* table = m_grid->table();
+    const QPoint position(10, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, position, table->viewport()->mapToGlobal(position));
+    QApplication::sendEvent(table->viewport(), &event);
+    QMenu* contextMenu = m_grid->findChild<QMenu*>();
+    QString state;
+    for (const QAction* action : contextMenu->actions()) {
+        if (action->isVisible())
+            state += action->text() + (action->isEnabled() ? u'+' : u'-');
+    }
+    contextMenu->close();
+    QCOMPARE(state, menu);
+
+    // Either menu item opens the one dialog, with its own choice made at first.
+    for (const auto scope : {ResultsGridView::ExportScope::ShownRows, ResultsGridView::ExportScope::WholeResult}) {
+        m_grid->exportCSV(scope);
+        QFileDialog* dialog = m_grid->findChild<QFileDialog*>();
+        QVERIFY(dialog && dialog->isVisible() && dialog->windowModality() == Qt::WindowModal);
+        QCOMPARE(dialog->nameFilters(), fileTypes);
+        QCOMPARE(dialog->selectedNameFilter(),
+                 scope == ResultsGridView::ExportScope::WholeResult ? fileTypes.last() : fileTypes.first());
+        delete dialog;
+    }
+
+    // A new result without its statement takes the offer away.
+    m_grid->setResult(result);
+    QVERIFY(!m_grid->offersWholeResult());
+}
+
+void TestResultsGrid::wholeResultProgressAndCancel()
+{
+    REQUIRE_SERVER(c);
+    // Rows that trickle in for minutes.
+    m_grid->setResult(cappedResult(10, 500000),
+                      {u"SELECT g, pg_sleep(0.0005) FROM generate_series(1, 500000) AS g"_s, c});
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"all.csv"_s);
+    QSignalSpy failed(m_grid.get(), &ResultsGridView::exportFailed);
+    QSignalSpy exported(m_grid.get(), &ResultsGridView::wholeResultExported);
+    ResultsGridView::setNextFileName(path, ResultsGridView::ExportScope::WholeResult);
+    m_grid->exportCSV();
+
+    QTRY_VERIFY(m_grid->exportPanel() && m_grid->exportPanel()->isVisible());
+    ExportProgressPanel* panel = m_grid->exportPanel();
+    QCOMPARE(panel->windowModality(), Qt::WindowModal);
+    QCOMPARE(panel->titleLabel()->text(), u"Exporting all 500000 rows to “all.csv”…"_s);
+    QVERIFY(m_grid->isExportingWholeResult());
+    QVERIFY(!m_grid->canExportWholeResult());
+    // Rows written, of how many, as they arrive.
+    QTRY_VERIFY_WITH_TIMEOUT(panel->rowsWritten() > 0, 60000);
+    QVERIFY(
+        QRegularExpression(u"^[1-9][0-9]* of 500000 rows written$"_s).match(panel->progressLabel()->text()).hasMatch());
+    QTRY_VERIFY(panel->progressBar()->value() > 0 || panel->rowsWritten() < 500);
+
+    QTest::mouseClick(panel->cancelButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_grid->isExportingWholeResult(), 10000);
+    QTRY_VERIFY(!m_grid->exportPanel());
+    // No file, nothing beside it, and no word of failure.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(exported.size(), 0);
+    QVERIFY(!m_grid->findChild<QMessageBox*>());
+    QVERIFY(m_grid->canExportWholeResult());
+}
+
+void TestResultsGrid::exportErrors_data()
+{
+    QTest::addColumn<QString>("sql"); // the statement behind the shown result; empty: rows shown only
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message"); // a pattern
+    QTest::newRow("rows shown, missing folder")
+        << QString() << u"missing/out.csv"_s
+        << u"Could not create a temporary file for “.*/missing/out.csv”: No such file or directory\\."_s;
+    QTest::newRow("whole result, missing folder")
+        << u"SELECT g FROM generate_series(1, 20) AS g"_s << u"missing/out.csv"_s
+        << u"Could not create a temporary file for “.*/missing/out.csv”: No such file or directory\\."_s;
+    QTest::newRow("whole result, server error")
+        << u"SELECT 1 / (g - 15) AS v FROM generate_series(1, 20) AS g"_s << u"out.csv"_s << u"Division by zero\\."_s;
+    QTest::newRow("whole result, a write")
+        << u"CREATE TABLE grid_export_%1 AS SELECT 1 AS a"_s.arg(QCoreApplication::applicationPid()) << u"out.csv"_s
+        << u"The statement changes data, so it is not run again to export all its rows\\."_s;
+}
+
+void TestResultsGrid::exportErrors()
+{
+    QFETCH(QString, sql);
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(file);
+    const auto scope =
+        sql.isEmpty() ? ResultsGridView::ExportScope::ShownRows : ResultsGridView::ExportScope::WholeResult;
+    if (sql.isEmpty()) {
+        m_grid->setResult(numberedRows(3));
+    } else {
+        REQUIRE_SERVER(c);
+        m_grid->setResult(cappedResult(3, 20), {sql, c});
+    }
+    QSignalSpy failed(m_grid.get(), &ResultsGridView::exportFailed);
+    ResultsGridView::setNextFileName(path, scope);
+    m_grid->exportCSV();
+
+    // Said in a window-modal alert, as a sentence, and nothing is written.
+    QMessageBox* alert = openAlert(m_grid.get(), u"exportFailedAlert"_s);
+    QVERIFY(alert);
+    QCOMPARE(alert->windowModality(), Qt::WindowModal);
+    QCOMPARE(alert->text(), u"The rows could not be exported."_s);
+    QVERIFY2(
+        QRegularExpression(QRegularExpression::anchoredPattern(message)).match(alert->informativeText()).hasMatch(),
+        qPrintable(alert->informativeText()));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.constFirst().constFirst().toString(), alert->informativeText());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    alert->button(QMessageBox::Ok)->click();
+    QTRY_VERIFY(!m_grid->findChild<QMessageBox*>());
 }
 
 void TestResultsGrid::selectionColours()
