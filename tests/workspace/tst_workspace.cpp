@@ -11,19 +11,23 @@
 #include "ui/MRPanel.h"
 #include "ui/MRSQLTextViewHighlighter.h"
 #include "ui/MRSettingChip.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRSuggestionRow.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
 #include "workspace/ContentViewController.h"
 #include "workspace/ContentViewControllerDelegate.h"
 #include "workspace/ElidedLabel.h"
+#include "workspace/ExportProgressPanel.h"
 #include "workspace/QueryHistory.h"
 #include "workspace/RelativeTime.h"
+#include "workspace/ResultExport.h"
 #include "workspace/ResultsGridView.h"
 #include "workspace/WorkspacePage.h"
-#include "workspace/WorkspaceSpinner.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
@@ -34,6 +38,8 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 
@@ -103,6 +109,63 @@ QMessageBox* openAlert(QWidget* owner, const QString& name)
     return open ? box : nullptr;
 }
 
+// Objects the tests create carry the process id, so that test programs running side by
+// side never meet.
+const QString kSuffix = QString::number(QCoreApplication::applicationPid());
+
+QString suffixed(const char* sql)
+{
+    const QString text = QString::fromUtf8(sql);
+    return text.contains(u"%1"_s) ? text.arg(kSuffix) : text;
+}
+
+// The first value of the first row, "∅" for NULL, or the error; run able to write.
+QString firstValue(DatabaseExecutor& executor, const QString& sql, const DatabaseConnection& c)
+{
+    QString value;
+    bool done = false;
+    executor.executeQuery(sql, c, &executor, [&](const QueryResultPtr& result, const QString& error) {
+        done = true;
+        if (!result)
+            value = error;
+        else if (result->rows.isEmpty() || result->rows.first().isEmpty())
+            value = u"no rows"_s;
+        else
+            value = result->rows.first().first().value_or(u"∅"_s);
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 60000))
+        return u"no answer"_s;
+    return value;
+}
+
+// The texts of the grid's context menu items that show.
+QStringList menuItems(ResultsGridView* grid)
+{
+    QTableView* table = grid->table();
+    const QPoint position(10, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, position, table->viewport()->mapToGlobal(position));
+    QApplication::sendEvent(table->viewport(), &event);
+    QStringList items;
+    QMenu* menu = grid->findChild<QMenu*>();
+    if (!menu)
+        return items;
+    for (const QAction* action : menu->actions()) {
+        if (action->isVisible())
+            items << action->text();
+    }
+    menu->close();
+    return items;
+}
+
+QAction* menuItem(ResultsGridView* grid, const QString& text)
+{
+    for (QAction* action : grid->findChild<QMenu*>()->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
 void press(QMessageBox* box, const QString& title)
 {
     for (QAbstractButton* button : box->buttons()) {
@@ -135,6 +198,16 @@ private Q_SLOTS:
     void confirmation();
     void longStatement();
     void libraryErrorText();
+    void readsRunUnasked_data();
+    void readsRunUnasked();
+    void refusedWrites_data();
+    void refusedWrites();
+    void stop_data();
+    void stop();
+    void timedOut_data();
+    void timedOut();
+    void exportWholeResult_data();
+    void exportWholeResult();
     void copy();
     void historyPage();
     void relativeTime_data();
@@ -158,7 +231,10 @@ private:
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<ContentViewController> m_content;
     std::unique_ptr<WindowStandIn> m_window;
-    QMap<QString, QString> m_connectionIds; // by type, and "unnamed"
+    QMap<QString, QString> m_connectionIds;          // by type, and "unnamed"
+    QMap<QString, DatabaseConnection> m_connections; // the shop on each server, by type
+    // Prepares, checks and looks at the servers beside the workspace's own executor.
+    DatabaseExecutor m_observer;
 };
 
 void TestWorkspace::initTestCase()
@@ -171,6 +247,7 @@ void TestWorkspace::initTestCase()
         if (const auto c = shopConnection(type)) {
             connections.addConnection(*c);
             m_connectionIds.insert(type, c->connectionId);
+            m_connections.insert(type, *c);
         }
     }
     DatabaseConnection unnamed;
@@ -207,6 +284,7 @@ void TestWorkspace::cleanup()
     m_window.reset();
     APIManager::shared().cancelPendingRequests();
     DatabaseExecutor::setLibrarySearchListForTesting(u"postgresql"_s, std::nullopt);
+    DatabaseExecutor::shared().setStatementTimeLimitForTesting(DatabaseExecutor::kStatementTimeLimit);
 }
 
 QString TestWorkspace::requireServer(const QString& type)
@@ -277,12 +355,25 @@ void TestWorkspace::wholeFlow()
     QCOMPARE(m_window->added, 1);
     QCOMPARE(m_content->historyRows().size(), 1);
 
-    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-    QVERIFY(!m_content->executeButton()->isEnabled());
-    QVERIFY(m_content->runSpinner()->isSpinning());
+    MRButton* execute = m_content->executeButton();
+    QCOMPARE(execute->text(), u"Execute"_s);
+    const int executeWidth = execute->width();
+    QTest::mouseClick(execute, Qt::LeftButton);
+    QVERIFY(m_content->isRunningQuery());
+    QVERIFY(m_content->runSpinner()->isAnimating());
     QCOMPARE(m_content->resultsStatusLabel()->text(), u"Running query…"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
-    QVERIFY(!m_content->runSpinner()->isSpinning());
+    // Execute becomes Stop, still enabled and as wide as before.
+    QVERIFY(execute->isEnabled());
+    QCOMPARE(execute->image().name(), u"stop.fill"_s);
+    QCOMPARE(execute->text(), u"Stop"_s);
+    QCOMPARE(execute->toolTip(), u"Stop"_s);
+    QCOMPARE(execute->accessibleName(), u"Stop"_s);
+    QCOMPARE(execute->width(), executeWidth);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+    QVERIFY(!m_content->runSpinner()->isAnimating());
+    QCOMPARE(execute->text(), u"Execute"_s);
+    QVERIFY(execute->image().isNull());
+    QCOMPARE(execute->toolTip(), QString());
     const QueryResultPtr result = m_content->resultsGrid()->currentResult();
     QVERIFY(result);
     QCOMPARE(result->columnNames, QStringList({u"id"_s, u"name"_s}));
@@ -297,7 +388,7 @@ void TestWorkspace::wholeFlow()
     // A failing statement empties the grid and shows the server's sentence.
     generate(u"broken"_s, u"SELECT * FROM no_such_table"_s);
     QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
     QVERIFY(!m_content->resultsGrid()->currentResult());
     QVERIFY2(m_content->resultsStatusLabel()->text().startsWith(failure),
              qPrintable(m_content->resultsStatusLabel()->text()));
@@ -351,7 +442,7 @@ void TestWorkspace::generatingAndCancel()
     QCOMPARE(send->accessibleName(), u"Stop"_s);
     QVERIFY(send->isEnabled());
     QVERIFY(m_content->promptTextView()->isReadOnly());
-    QVERIFY(m_content->spinner()->isSpinning());
+    QVERIFY(m_content->spinner()->isAnimating());
     QCOMPARE(m_content->statusLabel()->text(), u"Generating SQL…"_s);
 
     // The whole answer is on its way back when Ctrl+Return, doing what the button does
@@ -366,7 +457,7 @@ void TestWorkspace::generatingAndCancel()
     QCOMPARE(send->image().name(), u"arrow.up"_s);
     QCOMPARE(send->image().pointSize(), 15.0);
     QVERIFY(!m_content->promptTextView()->isReadOnly());
-    QVERIFY(!m_content->spinner()->isSpinning());
+    QVERIFY(!m_content->spinner()->isAnimating());
 
     // The late answer is never shown.
     QTRY_COMPARE(ended.size(), 1);
@@ -489,16 +580,16 @@ void TestWorkspace::confirmation()
 
     press(alert, answer);
     // Running starts with the answer.
-    QCOMPARE(m_content->executeButton()->isEnabled(), answer == u"Cancel"_s);
+    QCOMPARE(m_content->isRunningQuery(), answer != u"Cancel"_s);
     QTRY_VERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
     if (answer == u"Cancel"_s) {
-        QVERIFY(m_content->executeButton()->isEnabled());
+        QVERIFY(!m_content->isRunningQuery());
         QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
         QVERIFY(!m_content->resultsGrid()->currentResult());
         QuerySettings::shared().setAllowDestructive(false);
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
     const QueryResultPtr result = m_content->resultsGrid()->currentResult();
     QVERIFY2(result, qPrintable(m_content->resultsStatusLabel()->text()));
     QVERIFY(result->rows.at(0).at(0).value_or(QString()).startsWith(u"PostgreSQL"_s));
@@ -520,8 +611,8 @@ void TestWorkspace::longStatement()
     // The window keeps answering while the statement runs, and says for how long.
     const QRegularExpression elapsed(u"^Running query… [12] s$"_s);
     QTRY_VERIFY_WITH_TIMEOUT(elapsed.match(m_content->resultsStatusLabel()->text()).hasMatch(), 5000);
-    QVERIFY(!m_content->executeButton()->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    QVERIFY(m_content->isRunningQuery());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
     QVERIFY(m_content->resultsStatusLabel()->text().startsWith(u"1 row ("_s));
 
     // A statement replaced while it runs does not lend its result to the one now shown.
@@ -529,9 +620,9 @@ void TestWorkspace::longStatement()
     QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
     m_content->loadHistoryRecordAtIndex(2);
     QCOMPARE(m_content->sqlTextView()->toPlainText(), u"SELECT 2"_s);
-    QVERIFY(!m_content->executeButton()->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
-    QVERIFY(!m_content->runSpinner()->isSpinning());
+    QVERIFY(m_content->isRunningQuery());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+    QVERIFY(!m_content->runSpinner()->isAnimating());
     QVERIFY(!m_content->resultsGrid()->currentResult());
     QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
 }
@@ -548,7 +639,7 @@ void TestWorkspace::libraryErrorText()
     useConnection(refused.connectionId);
     generate(u"anything"_s, u"SELECT 1"_s);
     QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
     ConnectionManager::shared().removeConnectionWithId(refused.connectionId);
     const QString text = m_content->resultsStatusLabel()->text();
     QVERIFY2(text.startsWith(u"Connection failed: "_s), qPrintable(text));
@@ -557,6 +648,318 @@ void TestWorkspace::libraryErrorText()
     QVERIFY(!text.endsWith(u'\n'));
     QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
     QVERIFY(!m_content->resultsGrid()->currentResult());
+}
+
+void TestWorkspace::readsRunUnasked_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("column"); // the result's first column
+    QTest::addColumn<QString>("value");  // its first value, or empty for any
+    const auto row = [](const QString& type, const char* name, const char* sql, const char* column,
+                        const char* value = "") {
+        QTest::addRow("%s: %s", qPrintable(type), name)
+            << type << QString::fromUtf8(sql) << QString::fromUtf8(column) << QString::fromUtf8(value);
+    };
+    for (const QString& type : {u"postgresql"_s, u"mysql"_s}) {
+        const bool pg = type == u"postgresql"_s;
+        row(type, "select", "SELECT count(*) AS n FROM products", "n");
+        row(type, "explain", "EXPLAIN SELECT name FROM products", pg ? "QUERY PLAN" : "id");
+        row(type, "cte",
+            "WITH cheap AS (SELECT id FROM products ORDER BY price LIMIT 2) SELECT count(*) AS c FROM cheap", "c", "2");
+        if (pg) {
+            // The session the statement ran in was read-only.
+            row(type, "show", "SHOW default_transaction_read_only", "default_transaction_read_only", "on");
+            row(type, "several reads", "SELECT 1 AS a; SELECT 2 AS b", "b", "2");
+        } else {
+            row(type, "show", "SHOW VARIABLES LIKE 'tx_read_only'", "Variable_name", "tx_read_only");
+        }
+    }
+}
+
+void TestWorkspace::readsRunUnasked()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    const QString id = requireServer(type);
+    if (id.isEmpty())
+        QSKIP("No test database servers: run scripts/test.");
+    useConnection(id);
+    generate(u"a read"_s, sql);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    // Running at once, without a question.
+    QVERIFY(m_content->isRunningQuery());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+    QVERIFY(!m_content->findChild<QMessageBox*>());
+    const QueryResultPtr result = m_content->resultsGrid()->currentResult();
+    QVERIFY2(result, qPrintable(m_content->resultsStatusLabel()->text()));
+    QCOMPARE(result->columnNames.value(0), column);
+    if (!value.isEmpty())
+        QCOMPARE(result->rows.value(0).value(0).value_or(QString()), value);
+    QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
+}
+
+void TestWorkspace::refusedWrites_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("refusedByServer"); // else the text itself is found to ask first
+    QTest::addColumn<QString>("check");        // a query whose first value shows the statement's effect
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QStringList>("cleanup");
+
+    const auto list = [](std::initializer_list<const char*> sql) {
+        QStringList statements;
+        for (const char* statement : sql)
+            statements << suffixed(statement);
+        return statements;
+    };
+    const auto row = [](const QString& type, const char* name, const QStringList& setup, const char* sql, bool server,
+                        const char* check, const char* before, const char* after, const QStringList& cleanup) {
+        QTest::addRow("%s: %s", qPrintable(type), name)
+            << type << setup << suffixed(sql) << server << suffixed(check) << QString::fromUtf8(before)
+            << QString::fromUtf8(after) << cleanup;
+    };
+    const QString pg = u"postgresql"_s;
+    const QString my = u"mysql"_s;
+    const QStringList table = list({"CREATE TABLE ws_t_%1 (id INTEGER)"});
+    const QStringList sequence = list({"CREATE SEQUENCE ws_s_%1"});
+    const QStringList dropSequence = list({"DROP SEQUENCE IF EXISTS ws_s_%1"});
+    row(pg, "select into", table, "SELECT * INTO copy_of_t_%1 FROM ws_t_%1", true,
+        "SELECT to_regclass('copy_of_t_%1') IS NOT NULL", "f", "t",
+        list({"DROP TABLE IF EXISTS ws_t_%1", "DROP TABLE IF EXISTS copy_of_t_%1"}));
+    row(pg, "setval", sequence, "select setval('ws_s_%1', 100)", true, "SELECT last_value FROM ws_s_%1", "1", "100",
+        dropSequence);
+    row(pg, "nextval", sequence, "select nextval('ws_s_%1')", true, "SELECT is_called FROM ws_s_%1", "f", "t",
+        dropSequence);
+    // Lifting the read-only mode in the text itself is found before anything runs.
+    row(pg, "lifts read-only", sequence, "SET transaction_read_only = off; SELECT nextval('ws_s_%1')", false,
+        "SELECT is_called FROM ws_s_%1", "f", "t", dropSequence);
+    row(my, "optimize table", table, "OPTIMIZE TABLE ws_t_%1", true, "SELECT 1", "1", "1",
+        list({"DROP TABLE IF EXISTS ws_t_%1"}));
+    row(my, "nextval", sequence, "SELECT NEXTVAL(ws_s_%1)", true, "SELECT next_not_cached_value FROM ws_s_%1", "1",
+        "1001", dropSequence);
+}
+
+void TestWorkspace::refusedWrites()
+{
+    QFETCH(QString, type);
+    QFETCH(QStringList, setup);
+    QFETCH(QString, sql);
+    QFETCH(bool, refusedByServer);
+    QFETCH(QString, check);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QStringList, cleanup);
+    const QString id = requireServer(type);
+    if (id.isEmpty())
+        QSKIP("No test database servers: run scripts/test.");
+    const DatabaseConnection c = m_connections.value(type);
+    const auto tidy = qScopeGuard([&] {
+        for (const QString& statement : cleanup)
+            firstValue(m_observer, statement, c);
+    });
+    for (const QString& statement : setup)
+        QCOMPARE(firstValue(m_observer, statement, c), u"no rows"_s);
+    useConnection(id);
+    generate(u"a write in disguise"_s, sql);
+
+    const QString asked = u"This query looks like it modifies data or schema (INSERT, UPDATE, DELETE, DROP, …). "
+                          "That can’t be undone."_s;
+    const QRegularExpression reason(
+        u"^\\n\\nThe server refused to run it read-only: “(cannot execute .+ in a read-only transaction|"
+        "Cannot execute statement in a READ ONLY transaction)”\\.$"_s);
+    for (const QString& answer : {u"Cancel"_s, u"Run Query"_s}) {
+        QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+        QMessageBox* alert = openAlert(m_content.get(), u"confirmRunAlert"_s);
+        QVERIFY(alert);
+        QVERIFY(!m_content->isRunningQuery());
+        QCOMPARE(alert->text(), u"Run this statement?"_s);
+        QVERIFY2(alert->informativeText().startsWith(asked), qPrintable(alert->informativeText()));
+        const QString added = alert->informativeText().mid(asked.size());
+        if (refusedByServer)
+            QVERIFY2(reason.match(added).hasMatch(), qPrintable(added));
+        else
+            QCOMPARE(added, QString());
+        QCOMPARE(alert->defaultButton()->text(), u"Run Query"_s);
+        // No failure while the question is open: the statement changed nothing yet.
+        QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
+        QVERIFY(!m_content->resultsGrid()->currentResult());
+        QCOMPARE(firstValue(m_observer, check, c), before);
+
+        press(alert, answer);
+        if (answer == u"Cancel"_s) {
+            QTRY_VERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
+            QVERIFY(!m_content->isRunningQuery());
+            QCOMPARE(m_content->resultsStatusLabel()->text(),
+                     refusedByServer ? u"The statement was not run."_s : QString());
+            QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
+            QCOMPARE(firstValue(m_observer, check, c), before);
+            continue;
+        }
+        QVERIFY(m_content->isRunningQuery());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+        QVERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
+        QVERIFY2(m_content->resultsGrid()->currentResult(), qPrintable(m_content->resultsStatusLabel()->text()));
+        QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
+        QCOMPARE(firstValue(m_observer, check, c), after);
+    }
+}
+
+void TestWorkspace::stop_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("escape"); // else the Stop button
+    for (const bool escape : {false, true}) {
+        const char* how = escape ? "Escape" : "Stop";
+        QTest::addRow("postgresql, %s", how) << u"postgresql"_s << u"select pg_sleep(30)"_s << escape;
+        QTest::addRow("mysql, %s", how) << u"mysql"_s << u"select sleep(30)"_s << escape;
+    }
+}
+
+void TestWorkspace::stop()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    QFETCH(bool, escape);
+    const QString id = requireServer(type);
+    if (id.isEmpty())
+        QSKIP("No test database servers: run scripts/test.");
+    const DatabaseConnection c = m_connections.value(type);
+    const QString running =
+        (type == u"postgresql"_s ? u"SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query = '%1'"_s
+                                 : u"SELECT count(*) FROM information_schema.PROCESSLIST WHERE INFO = '%1'"_s)
+            .arg(sql);
+    useConnection(id);
+    generate(u"a long wait"_s, sql);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, running, c), u"1"_s, 30000);
+    QVERIFY(m_content->isRunningQuery());
+
+    QElapsedTimer clock;
+    clock.start();
+    if (escape)
+        QTest::keyClick(m_content->promptTextView(), Qt::Key_Escape);
+    else
+        QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    // Well within the statement's 30 seconds, so it was stopped.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 10000);
+    qInfo("stopped after %lld ms", static_cast<long long>(clock.elapsed()));
+    QCOMPARE(m_content->resultsStatusLabel()->text(), u"Query cancelled."_s);
+    QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
+    QVERIFY(!m_content->resultsGrid()->currentResult());
+    QCOMPARE(m_content->executeButton()->text(), u"Execute"_s);
+    QVERIFY(!m_content->runSpinner()->isAnimating());
+    // Stopped on the server too, and the next statement runs at once.
+    QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, running, c), u"0"_s, 10000);
+    generate(u"the next one"_s, u"SELECT 2 AS b"_s);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 10000);
+    const QueryResultPtr result = m_content->resultsGrid()->currentResult();
+    QVERIFY2(result, qPrintable(m_content->resultsStatusLabel()->text()));
+
+    // Stopping once the result has arrived does nothing.
+    const QString summary = m_content->resultsStatusLabel()->text();
+    QTest::keyClick(m_content->promptTextView(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    QVERIFY(!m_content->isRunningQuery());
+    QCOMPARE(m_content->resultsGrid()->currentResult(), result);
+    QCOMPARE(m_content->resultsStatusLabel()->text(), summary);
+}
+
+void TestWorkspace::timedOut_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("postgresql") << u"postgresql"_s << u"select pg_sleep(30)"_s;
+    QTest::newRow("mysql") << u"mysql"_s << u"select sleep(30)"_s;
+}
+
+void TestWorkspace::timedOut()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    const QString id = requireServer(type);
+    if (id.isEmpty())
+        QSKIP("No test database servers: run scripts/test.");
+    DatabaseExecutor::shared().setStatementTimeLimitForTesting(std::chrono::seconds(2));
+    useConnection(id);
+    generate(u"longer than the limit"_s, sql);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 20000);
+    QCOMPARE(m_content->resultsStatusLabel()->text(), u"The server did not answer within 2 seconds."_s);
+    QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
+    QVERIFY(!m_content->resultsGrid()->currentResult());
+    QCOMPARE(m_content->executeButton()->text(), u"Execute"_s);
+}
+
+void TestWorkspace::exportWholeResult_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    // Every 5000th label is NULL; the third needs quoting for its comma, the fourth for its quotes.
+    QTest::newRow("postgresql") << u"postgresql"_s
+                                << u"SELECT g AS n, CASE WHEN g % 5000 = 0 THEN NULL WHEN g = 3 THEN 'a,b' "
+                                   "WHEN g = 4 THEN 'say \"hi\"' ELSE 'row ' || g END AS \"label, quoted\" "
+                                   "FROM generate_series(1, 25000) AS g ORDER BY g"_s;
+    QTest::newRow("mysql") << u"mysql"_s
+                           << u"SELECT seq AS n, CASE WHEN seq % 5000 = 0 THEN NULL WHEN seq = 3 THEN 'a,b' "
+                              "WHEN seq = 4 THEN 'say \"hi\"' ELSE CONCAT('row ', seq) END AS `label, quoted` "
+                              "FROM seq_1_to_25000 ORDER BY seq"_s;
+}
+
+void TestWorkspace::exportWholeResult()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    const QString id = requireServer(type);
+    if (id.isEmpty())
+        QSKIP("No test database servers: run scripts/test.");
+    useConnection(id);
+    generate(u"many rows"_s, sql);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 60000);
+    QVERIFY2(m_content->resultsStatusLabel()->text().startsWith(u"Showing 10000 of 25000 rows ("_s),
+             qPrintable(m_content->resultsStatusLabel()->text()));
+    ResultsGridView* grid = m_content->resultsGrid();
+    QCOMPARE(menuItems(grid), QStringList({u"Copy"_s, u"Export CSV…"_s, u"Export All 25000 Rows as CSV…"_s}));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"all.csv"_s);
+    QSignalSpy exported(grid, &ResultsGridView::wholeResultExported);
+    ResultsGridView::setNextFileName(path);
+    menuItem(grid, u"Export All 25000 Rows as CSV…"_s)->trigger();
+    // The panel while it writes; once done it is gone.
+    QTRY_VERIFY(grid->exportPanel() || !exported.isEmpty());
+    if (ExportProgressPanel* panel = grid->exportPanel()) {
+        QCOMPARE(panel->windowModality(), Qt::WindowModal);
+        QCOMPARE(panel->titleLabel()->text(), u"Exporting all 25000 rows to “all.csv”…"_s);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!exported.isEmpty(), 60000);
+    QCOMPARE(exported.constFirst().at(1).toULongLong(), quint64(25000));
+    QTRY_VERIFY(!grid->exportPanel());
+
+    // The grid's CSV of every row: the rows it shows, then the rest, in the same form.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    auto whole = std::make_shared<QueryResult>();
+    whole->columnNames = {u"n"_s, u"label, quoted"_s};
+    for (int n = 1; n <= 25000; ++n) {
+        const SQLValue label = n % 5000 == 0 ? SQLValue()
+                               : n == 3      ? SQLValue(u"a,b"_s)
+                               : n == 4      ? SQLValue(u"say \"hi\""_s)
+                                             : SQLValue(u"row %1"_s.arg(n));
+        whole->rows.append({QString::number(n), label});
+    }
+    QCOMPARE(written, ResultExport::csv(*whole));
+    QVERIFY(written.startsWith(ResultExport::csv(*grid->currentResult())));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"all.csv"_s});
 }
 
 void TestWorkspace::copy()
