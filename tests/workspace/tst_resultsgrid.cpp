@@ -51,6 +51,25 @@ QueryResultPtr numberedRows(qsizetype count)
     return makeResult({u"id"_s, u"name"_s}, rows);
 }
 
+// The items of the grid's context menu that show, as it opens: + enabled, - disabled; !
+// a shortcut, which would take Ctrl+C from the table.
+QString menuState(ResultsGridView* grid)
+{
+    QTableView* table = grid->table();
+    const QPoint position(10, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, position, table->viewport()->mapToGlobal(position));
+    QApplication::sendEvent(table->viewport(), &event);
+    QMenu* menu = grid->findChild<QMenu*>();
+    QString state = menu->isVisible() ? QString() : u"hidden: "_s;
+    for (const QAction* action : menu->actions()) {
+        if (action->isVisible())
+            state +=
+                action->text() + (action->isEnabled() ? u'+' : u'-') + (action->shortcut().isEmpty() ? u""_s : u"!"_s);
+    }
+    menu->close();
+    return state;
+}
+
 // A result the grid keeps only part of: shown rows of total.
 QueryResultPtr cappedResult(qsizetype shown, quint64 total)
 {
@@ -235,31 +254,15 @@ void TestResultsGrid::columnsFillTheWidth()
 void TestResultsGrid::copyAndMenu()
 {
     QTableView* table = m_grid->table();
-    const auto menuState = [&] {
-        const QPoint position(10, 10);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, position, table->viewport()->mapToGlobal(position));
-        QApplication::sendEvent(table->viewport(), &event);
-        QMenu* menu = m_grid->findChild<QMenu*>();
-        // + enabled, - disabled; ! a shortcut, which would take Ctrl+C from the table.
-        QString state = menu->isVisible() ? QString() : u"hidden: "_s;
-        for (const QAction* action : menu->actions()) {
-            if (!action->isVisible())
-                continue;
-            state +=
-                action->text() + (action->isEnabled() ? u'+' : u'-') + (action->shortcut().isEmpty() ? u""_s : u"!"_s);
-        }
-        menu->close();
-        return state;
-    };
-    QCOMPARE(menuState(), u"Copy-Export CSV…-"_s);
+    QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…-"_s);
     m_grid->setResult(makeResult({u"a"_s}, {}));
-    QCOMPARE(menuState(), u"Copy-Export CSV…-"_s);
+    QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…-"_s);
 
     m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{u"r0"_s, u"x"_s, u"y"_s},
                                                             {u"r1"_s, std::nullopt, u"tab\there"_s},
                                                             {u"r2"_s, u"x"_s, u"y"_s},
                                                             {u"r3"_s, u"line\nfeed"_s}}));
-    QCOMPARE(menuState(), u"Copy-Export CSV…+"_s);
+    QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…+"_s);
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(u"untouched"_s);
     table->setFocus();
@@ -270,7 +273,7 @@ void TestResultsGrid::copyAndMenu()
     const auto rowCentre = [table](int row) { return table->visualRect(table->model()->index(row, 0)).center(); };
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(3));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
-    QCOMPARE(menuState(), u"Copy+Export CSV…+"_s);
+    QCOMPARE(menuState(m_grid.get()), u"Copy+Export CSV…+"_s);
     QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(), u"r1\t\ttab\there\nr3\tline\nfeed\t"_s);
 }
@@ -337,18 +340,7 @@ void TestResultsGrid::wholeResultOffer()
     QCOMPARE(m_grid->offersWholeResult(), fileTypes.size() == 2);
     QCOMPARE(m_grid->resultSource().has_value(), source);
 
-    QTableView* table = m_grid->table();
-    const QPoint position(10, 10);
-    QContextMenuEvent event(QContextMenuEvent::Mouse, position, table->viewport()->mapToGlobal(position));
-    QApplication::sendEvent(table->viewport(), &event);
-    QMenu* contextMenu = m_grid->findChild<QMenu*>();
-    QString state;
-    for (const QAction* action : contextMenu->actions()) {
-        if (action->isVisible())
-            state += action->text() + (action->isEnabled() ? u'+' : u'-');
-    }
-    contextMenu->close();
-    QCOMPARE(state, menu);
+    QCOMPARE(menuState(m_grid.get()), menu);
 
     // Either menu item opens the one dialog, with its own choice made at first.
     for (const auto scope : {ResultsGridView::ExportScope::ShownRows, ResultsGridView::ExportScope::WholeResult}) {
