@@ -16,7 +16,8 @@ for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-d
             ContentViewController-running-760-dark ExportProgressPanel-progress-light \
             ResultsGridView-menu-capped-dark \
             LoginWindowController-rest-light LoginWindowController-validating-dark \
-            LoginWindowController-error-light Gallery-overview-light Gallery-overview-dark; do
+            LoginWindowController-error-light MainWindowController-results-dark \
+            Gallery-overview-light Gallery-overview-dark; do
     if [ ! -s "$out/$name.png" ]; then
         echo "The gallery did not write $name.png." >&2
         exit 1
