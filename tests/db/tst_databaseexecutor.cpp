@@ -1,4 +1,6 @@
 #include "db/DatabaseExecutor.h"
+#include "db/ServerCancel.h"
+#include "db/StatementControl.h"
 #include "support/TestDatabases.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,7 @@
 #include <QtEndian>
 #include <csignal>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -575,6 +578,35 @@ private Q_SLOTS:
                           : u"SELECT count(*) = 0 FROM information_schema.TABLES WHERE TABLE_NAME = '%1'"_s.arg(table),
                        c),
             pg ? u"t"_s : u"1"_s);
+    }
+    // A stop wakes the statement's wait, and the statement then ends and forgets how to ask
+    // the server to stop it; the server must have been asked by then, or it runs on.
+    void stopAsksTheServerFirst()
+    {
+        int never[2];
+        QCOMPARE(::pipe(never), 0);
+        const auto closePipe = qScopeGuard([&] {
+            ::close(never[0]);
+            ::close(never[1]);
+        });
+        for (int round = 0; round < 500; ++round) {
+            StatementControl control(std::chrono::seconds(30));
+            auto asked = std::make_shared<std::atomic_bool>(false);
+            control.setServerCancel([asked] { *asked = true; });
+            std::atomic_bool waiting{false};
+            std::thread statement([&] {
+                waiting = true;
+                (void)control.wait(never[0], true, false, QDeadlineTimer(30000));
+                control.clearServerCancel();
+            });
+            while (!waiting)
+                std::this_thread::yield();
+            control.stop();
+            statement.join();
+            // The request runs on a thread of its own.
+            QVERIFY(ServerCancel::waitForPending(QDeadlineTimer(5000)));
+            QVERIFY2(*asked, qPrintable(u"round %1"_s.arg(round)));
+        }
     }
     void frozenServer_data() { bothServers(); }
 
