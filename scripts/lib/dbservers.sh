@@ -40,7 +40,8 @@
 #
 # The MariaDB user may also change the server's connection settings (CONNECTION ADMIN), so
 # that tests can check what a read-only session lets through. The PostgreSQL user may create
-# databases, so that a test that changes the sample shop can load a copy of its own.
+# databases, and the MariaDB user those named mirelo_e2e_…, so that a test that changes the
+# sample shop can load a copy of its own.
 
 MIRELO_PG_BIN="${MIRELO_PG_BIN:-/usr/lib/postgresql/15/bin}"
 MIRELO_DB_USER_NAME="mirelo"
@@ -224,6 +225,7 @@ GRANT ALL PRIVILEGES ON $MIRELO_DB_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
 CREATE DATABASE IF NOT EXISTS $MIRELO_DB_SHOP_DATABASE CHARACTER SET utf8mb4;
 GRANT ALL PRIVILEGES ON $MIRELO_DB_SHOP_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
 GRANT CONNECTION ADMIN ON *.* TO '$MIRELO_DB_USER_NAME'@'%';
+GRANT ALL PRIVILEGES ON \`${MIRELO_DB_USER_NAME}\\_e2e\\_%\`.* TO '$MIRELO_DB_USER_NAME'@'%';
 EOF
     chmod 644 "$MIRELO_TEST_DB_ROOT/mysql-init.sql"
     _mirelo_db_as "$account" mariadb-install-db --no-defaults --datadir="$dir/data" --skip-test-db \

@@ -72,7 +72,7 @@ LiveSession::~LiveSession()
 QString LiveSession::missingTools()
 {
     QStringList missing;
-    for (const QString& tool : {u"Xvfb"_s, u"xdotool"_s, u"psql"_s}) {
+    for (const QString& tool : {u"Xvfb"_s, u"xdotool"_s}) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing << tool;
     }
@@ -486,7 +486,7 @@ bool LiveSession::typeText(const QString& text)
 
 bool LiveSession::pressKeys(const QString& keys)
 {
-    return xdotool({u"key"_s, u"--delay"_s, u"20"_s, u"--"_s, keys});
+    return xdotool(QStringList{u"key"_s, u"--delay"_s, u"20"_s, u"--"_s} + keys.split(QLatin1Char(' ')));
 }
 
 bool LiveSession::fillField(const QString& key, const QString& text)
@@ -533,31 +533,4 @@ QString LiveSession::screenshot(const QString& step)
     if (!tool.waitForFinished(kStartMs) || tool.exitCode() != 0)
         return u"The screenshot %1 failed: %2"_s.arg(path, QString::fromLocal8Bit(tool.readAllStandardError()));
     return {};
-}
-
-std::optional<QByteArray> LiveSession::psql(const QString& database, const QStringList& arguments, QString* error)
-{
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"PGPASSWORD"_s, env.value(u"MIRELO_TEST_PG_PASSWORD"_s));
-    // The client's own settings files and variables do not change what it prints.
-    env.insert(u"PSQLRC"_s, u"/dev/null"_s);
-    env.remove(u"PGOPTIONS"_s);
-    env.remove(u"PGTZ"_s);
-    env.remove(u"PGDATESTYLE"_s);
-    tool.setProcessEnvironment(env);
-    QStringList all{u"-X"_s, u"-q"_s,
-                    u"-v"_s, u"ON_ERROR_STOP=1"_s,
-                    u"-h"_s, env.value(u"MIRELO_TEST_PG_HOST"_s),
-                    u"-p"_s, env.value(u"MIRELO_TEST_PG_PORT"_s),
-                    u"-U"_s, env.value(u"MIRELO_TEST_PG_USER"_s),
-                    u"-d"_s, database};
-    all += arguments;
-    tool.start(u"psql"_s, all);
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
-        *error = u"psql %1 failed: %2"_s.arg(arguments.join(QLatin1Char(' ')),
-                                             QString::fromLocal8Bit(tool.readAllStandardError()).trimmed());
-        return std::nullopt;
-    }
-    return tool.readAllStandardOutput();
 }

@@ -8,7 +8,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
-#include <optional>
 
 // What the probe preloaded into the application says about one widget or menu item.
 struct ProbedWidget
@@ -53,7 +52,7 @@ public:
     explicit LiveSession(const QString& testName);
     ~LiveSession();
 
-    // Whether Xvfb and xdotool are installed; otherwise the sentence that says what is not.
+    // Empty when Xvfb and xdotool are installed; otherwise the sentence that says what is not.
     static QString missingTools();
 
     // Each returns an empty string on success, else a sentence for the test's failure.
@@ -111,7 +110,8 @@ public:
     // view: its viewport) shows at least minHeight pixels; gives its last answer.
     ProbedWidget scrollIntoView(const QString& key, const QPoint& wheelAt, int minHeight);
     bool typeText(const QString& text);
-    bool pressKeys(const QString& keys); // xdotool key names: "ctrl+Return", "Escape"
+    // xdotool's key names, one after the other: "ctrl+Return", "Down Return".
+    bool pressKeys(const QString& keys);
     // Clicks the field, waits until it has the focus, selects what it holds and types text
     // over it, then waits until it shows text (masked fields: until it holds text).
     bool fillField(const QString& key, const QString& text);
@@ -120,10 +120,6 @@ public:
     // Saves the whole screen as <step>.png in the test's screenshot folder.
     QString screenshot(const QString& step);
     QString screenshotFolder() const { return m_screenshots; }
-
-    // psql against the PostgreSQL test server as the test user; standard output on success,
-    // nullopt with error set otherwise.
-    static std::optional<QByteArray> psql(const QString& database, const QStringList& arguments, QString* error);
 
 private:
     QString startProcess(QProcess* process, const QString& program, const QStringList& arguments);
