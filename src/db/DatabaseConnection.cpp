@@ -1,6 +1,7 @@
 #include "db/DatabaseConnection.h"
 
-#include <QStringDecoder>
+#include "platform/StrictUtf8.h"
+
 #include <QUuid>
 #include <cmath>
 
@@ -58,9 +59,7 @@ QString decodeStoredPassword(const QString& encoded)
         QByteArray::fromBase64Encoding(ascii, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return {};
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(*decoded);
-    return utf8.hasError() ? QString() : text;
+    return StrictUtf8::decode(*decoded).value_or(QString());
 }
 
 QString orDefault(const QString& value, const QString& fallback)

@@ -1,5 +1,7 @@
 #include "server/APIManager.h"
 
+#include "platform/StrictUtf8.h"
+#include "server/RequestTimeouts.h"
 #include "server/SameOriginRedirects.h"
 #include "stores/QuerySettings.h"
 
@@ -8,15 +10,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStringDecoder>
-#include <QTimer>
 #include <algorithm>
 
 namespace {
 
 // Marks a reply whose callback must never run: it was cancelled or replaced.
 const char* const kCancelledProperty = "mireloCancelled";
-const char* const kTimedOutProperty = "mireloTimedOut";
 
 QString statusText(int status)
 {
@@ -34,15 +33,6 @@ QString clip(const QString& text, qsizetype n)
 bool hasControlCharacter(const QString& text)
 {
     return std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
-std::optional<QString> strictUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
 }
 
 } // namespace
@@ -130,23 +120,7 @@ QNetworkReply* APIManager::send(QNetworkRequest request, const QByteArray& verb,
     QNetworkReply* reply = m_network->sendCustomRequest(request, verb, body);
     SameOriginRedirects::guard(reply);
 
-    auto* idle = new QTimer(reply);
-    idle->setSingleShot(true);
-    auto* total = new QTimer(reply);
-    total->setSingleShot(true);
-    const auto expire = [reply] {
-        reply->setProperty(kTimedOutProperty, true);
-        reply->abort();
-    };
-    connect(idle, &QTimer::timeout, reply, expire);
-    connect(total, &QTimer::timeout, reply, expire);
-    // The idle clock restarts whenever bytes move in either direction.
-    const auto moved = [idle] { idle->start(); };
-    connect(reply, &QNetworkReply::uploadProgress, idle, moved);
-    connect(reply, &QNetworkReply::downloadProgress, idle, moved);
-    connect(reply, &QNetworkReply::metaDataChanged, idle, moved);
-    idle->start(m_idleTimeoutMs);
-    total->start(m_totalTimeoutMs);
+    RequestTimeouts::arm(reply, m_idleTimeoutMs, m_totalTimeoutMs);
 
     connect(reply, &QNetworkReply::finished, this, [reply, finished = std::move(finished)] {
         reply->deleteLater();
@@ -165,7 +139,7 @@ QNetworkReply* APIManager::send(QNetworkRequest request, const QByteArray& verb,
                                     (!status.isValid() || error < 200 || error == QNetworkReply::ProtocolFailure);
         if (SameOriginRedirects::wasRefused(reply))
             outcome.transportError = SameOriginRedirects::refusedText();
-        else if (reply->property(kTimedOutProperty).toBool())
+        else if (RequestTimeouts::timedOut(reply))
             outcome.transportError = transportErrorText(QNetworkReply::TimeoutError);
         else if (transferFailed)
             outcome.transportError = transportErrorText(error);
@@ -270,7 +244,7 @@ APIManager::Answer APIManager::interpretGenerationAnswer(int status, const QByte
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || (!document.isObject() && !document.isArray())) {
-        const std::optional<QString> text = strictUtf8(body);
+        const std::optional<QString> text = StrictUtf8::decode(body);
         return {std::nullopt, tr("HTTP %1 — non-JSON response: %2").arg(code, text ? clip(*text, 200) : tr("(empty)"))};
     }
     if (!document.isObject())

@@ -2,11 +2,11 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/StrictUtf8.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QMutex>
-#include <QStringDecoder>
 
 namespace {
 
@@ -31,15 +31,6 @@ QString nonEmptyString(const QJsonObject& object, const QString& key)
 {
     const QJsonValue value = object.value(key);
     return value.isString() ? value.toString() : QString();
-}
-
-std::optional<QString> decodeUtf8(const QByteArray& bytes)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
 }
 
 } // namespace
@@ -171,7 +162,7 @@ std::optional<QString> KeychainHelper::keychainRead(const QString& account, cons
         *status = item.status;
     if (item.status != LegacySecretStore::Status::Success || !item.data)
         return std::nullopt;
-    return decodeUtf8(*item.data);
+    return StrictUtf8::decode(*item.data);
 }
 
 void KeychainHelper::reloadForTesting()

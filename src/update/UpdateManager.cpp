@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "server/APIManager.h"
+#include "server/RequestTimeouts.h"
 #include "server/SameOriginRedirects.h"
 #include "update/AppBundle.h"
 #include "update/UpdateStaging.h"
@@ -33,7 +34,6 @@ constexpr int kCheckPeriodMs = 21600 * 1000;
 constexpr int kIdleTimeoutMs = 30 * 1000;
 constexpr int kTotalTimeoutMs = 600 * 1000;
 constexpr qint64 kDownloadBufferBytes = 256 * 1024;
-const char* const kTimedOutProperty = "mireloTimedOut";
 const char* const kWriteFailedProperty = "mireloWriteFailed";
 
 std::optional<qint64>& buildOverride()
@@ -119,7 +119,7 @@ Answer answerOf(const QNetworkReply* reply)
 {
     if (SameOriginRedirects::wasRefused(reply))
         return {0, SameOriginRedirects::refusedText()};
-    if (reply->property(kTimedOutProperty).toBool())
+    if (RequestTimeouts::timedOut(reply))
         return {0, APIManager::transportErrorText(QNetworkReply::TimeoutError)};
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int error = reply->error();
@@ -242,21 +242,7 @@ QNetworkReply* UpdateManager::get(QNetworkRequest request)
     QNetworkReply* reply = m_network->get(request);
     SameOriginRedirects::guard(reply);
 
-    auto* idle = new QTimer(reply);
-    idle->setSingleShot(true);
-    auto* total = new QTimer(reply);
-    total->setSingleShot(true);
-    const auto expire = [reply] {
-        reply->setProperty(kTimedOutProperty, true);
-        reply->abort();
-    };
-    connect(idle, &QTimer::timeout, reply, expire);
-    connect(total, &QTimer::timeout, reply, expire);
-    const auto moved = [idle] { idle->start(); };
-    connect(reply, &QNetworkReply::downloadProgress, idle, moved);
-    connect(reply, &QNetworkReply::metaDataChanged, idle, moved);
-    idle->start(kIdleTimeoutMs);
-    total->start(kTotalTimeoutMs);
+    RequestTimeouts::arm(reply, kIdleTimeoutMs, kTotalTimeoutMs);
     return reply;
 }
 

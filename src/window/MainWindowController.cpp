@@ -33,6 +33,7 @@ constexpr int kToolbarButtonWidth = 30;
 constexpr int kToolbarButtonHeight = 24;
 constexpr int kSearchFieldWidth = 220;
 constexpr int kToolbarGap = 6;
+constexpr int kToolbarMargin = 8;
 constexpr int kMenuDrop = 4;
 constexpr int kAboutIconSize = 64;
 
@@ -137,7 +138,7 @@ void MainWindowController::buildToolbar()
     m_toolbar->setFloatable(false);
     m_toolbar->toggleViewAction()->setEnabled(false);
     m_toolbar->setContextMenuPolicy(Qt::PreventContextMenu);
-    m_toolbar->setContentsMargins(8, 6, 8, 6);
+    m_toolbar->setContentsMargins(0, 0, 0, 0);
 
     const auto iconButton = [this](const QString& symbol, const QString& label,
                                    void (MainWindowController::*action)()) {
@@ -167,17 +168,19 @@ void MainWindowController::buildToolbar()
         MRStyleKit::iconButtonWithSymbol(QStringLiteral("ellipsis"), tr("More"), this, [this] { showOverflowMenu(); });
     m_moreButton->setFixedSize(kToolbarButtonWidth, kToolbarButtonHeight);
 
-    auto* spacer = new QWidget;
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    spacer->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_toolbar->addWidget(m_sidebarButton);
-    auto* gap = new QWidget;
-    gap->setFixedWidth(kToolbarGap);
-    m_toolbar->addWidget(gap);
-    m_toolbar->addWidget(m_searchField);
-    m_toolbar->addWidget(spacer);
-    m_toolbar->addWidget(m_themeButton);
-    m_toolbar->addWidget(m_moreButton);
+    // One row laid out here rather than as tool bar items, which the tool bar would pin to
+    // its top edge instead of centring.
+    auto* row = new QWidget;
+    row->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(kToolbarMargin, kToolbarMargin, kToolbarMargin, kToolbarMargin);
+    layout->setSpacing(kToolbarGap);
+    layout->addWidget(m_sidebarButton, 0, Qt::AlignVCenter);
+    layout->addWidget(m_searchField, 0, Qt::AlignVCenter);
+    layout->addStretch(1);
+    layout->addWidget(m_themeButton, 0, Qt::AlignVCenter);
+    layout->addWidget(m_moreButton, 0, Qt::AlignVCenter);
+    m_toolbar->addWidget(row);
     addToolBar(Qt::TopToolBarArea, m_toolbar);
     updateThemeButton();
 

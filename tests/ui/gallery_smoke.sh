@@ -14,7 +14,8 @@ for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-d
             MRSQLTextViewHighlighter-readonly-rest-dark MRSQLTextViewHighlighter-readonly-selected-light \
             ContentViewController-results-760-light ContentViewController-history-filtered-1040-dark \
             LoginWindowController-rest-light LoginWindowController-validating-dark \
-            LoginWindowController-error-light Gallery-overview-light Gallery-overview-dark; do
+            LoginWindowController-error-light MainWindowController-results-dark \
+            Gallery-overview-light Gallery-overview-dark; do
     if [ ! -s "$out/$name.png" ]; then
         echo "The gallery did not write $name.png." >&2
         exit 1

@@ -29,6 +29,7 @@
 #include "ui/MRTheme.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
+#include "window/MainWindowController.h"
 #include "window/SidebarViewController.h"
 #include "workspace/ContentViewController.h"
 #include "workspace/QueryHistory.h"
@@ -933,6 +934,22 @@ void shootWorkspace(Gallery& gallery)
             delete content;
             settle();
         }
+    }
+    // The whole main window: recents and the active connection in the sidebar, a result in
+    // the workspace.
+    {
+        connections.setActiveConnectionId(shopOrSample.connectionId);
+        MainWindowController window;
+        window.resize(MainWindowController::kInitialWidth, MainWindowController::kInitialHeight);
+        window.show();
+        settle();
+        for (const auto& [name, drive] : states) {
+            if (name == QStringLiteral("results"))
+                drive(window.content());
+        }
+        window.sidebar()->reloadRecents();
+        settle();
+        gallery.save(window.grab(), QStringLiteral("MainWindowController-results"));
     }
     connections.removeConnectionWithId(shopOrSample.connectionId);
     connections.removeConnectionWithId(unreachable.connectionId);

@@ -1,0 +1,16 @@
+#include "platform/StrictUtf8.h"
+
+#include <QStringDecoder>
+
+namespace StrictUtf8 {
+
+std::optional<QString> decode(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+} // namespace StrictUtf8
