@@ -7,9 +7,7 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTest>
 #include <csignal>
 #include <sys/prctl.h>
 
@@ -17,37 +15,60 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+constexpr int kWaitMs = 10000;
 constexpr int kStartMs = 20000;
-constexpr int kProbeMs = 5000;
 constexpr int kPollMs = 25;
-// The virtual screen: room for the main window and its dialogs, centred.
-const auto kScreen = u"1280x900x24"_s;
+// Room for the main window made tall enough to show a whole result beneath its statement.
+const auto kScreen = u"1280x1024x24"_s;
 
 QRect rectFrom(const QJsonValue& value)
 {
-    const QJsonObject o = value.toObject();
-    return {o.value(u"x").toInt(), o.value(u"y").toInt(), o.value(u"w").toInt(), o.value(u"h").toInt()};
+    return {value[u"x"].toInt(), value[u"y"].toInt(), value[u"w"].toInt(), value[u"h"].toInt()};
 }
 
-ProbedWidget widgetFrom(const QJsonObject& o)
+ProbedWidget widgetFrom(const QString& key, const QJsonObject& o)
 {
-    ProbedWidget w;
-    w.raw = o;
-    w.found = o.value(u"found").toBool();
-    if (!w.found)
-        return w;
-    w.rect = rectFrom(o.value(u"rect"));
-    w.shown = rectFrom(o.value(u"shown"));
-    w.enabled = o.value(u"enabled").toBool();
-    w.text = o.value(u"text").toString();
-    w.name = o.value(u"name").toString();
-    w.value = o.value(u"value").toString();
-    w.rows = o.value(u"rows").toInt(-1);
-    w.viewport = rectFrom(o.value(u"viewport"));
-    return w;
+    return {key,
+            o[u"found"].toBool(),
+            rectFrom(o[u"shown"]),
+            o[u"text"].toString(),
+            o[u"rows"].toInt(-1),
+            rectFrom(o[u"viewport"])};
+}
+
+// Asks again until done accepts the answer or the time is up; gives the last answer.
+template <typename Ask, typename Done> auto poll(Ask ask, Done done, int timeoutMs = kWaitMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        auto answer = ask();
+        if (done(answer) || deadline.hasExpired())
+            return answer;
+        QTest::qWait(kPollMs);
+    }
+}
+
+QString readFirstLine(QProcess* process, QString* line)
+{
+    const QDeadlineTimer deadline(kStartMs);
+    while (!process->canReadLine()) {
+        if (process->state() == QProcess::NotRunning || deadline.hasExpired()) {
+            return u"%1 did not start: %2 %3"_s.arg(process->program(), process->errorString(),
+                                                    QString::fromLocal8Bit(process->readAllStandardError()).trimmed());
+        }
+        process->waitForReadyRead(100);
+    }
+    *line = QString::fromUtf8(process->readLine()).trimmed();
+    return {};
 }
 
 } // namespace
+
+QJsonObject AppProfile::credentials() const
+{
+    QFile file(credentialsPath());
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
 
 LiveSession::LiveSession(const QString& testName)
     : m_screenshots(QStringLiteral(MIRELO_SCREENSHOT_DIR) + QLatin1Char('/') + testName)
@@ -60,477 +81,290 @@ LiveSession::LiveSession(const QString& testName)
 LiveSession::~LiveSession()
 {
     // What the screen showed when the test failed is the first thing to look at.
-    if (QTest::currentTestFailed() && m_xvfb && m_xvfb->state() == QProcess::Running)
+    if (QTest::currentTestFailed() && !m_display.isEmpty())
         screenshot(u"failure"_s);
-    // The application first, so that it never outlives its display or its server.
-    stop(m_app.get());
-    stop(m_bystander.get());
-    stop(m_server.get());
-    stop(m_xvfb.get());
+    for (auto process = m_processes.rbegin(); process != m_processes.rend(); ++process) {
+        (*process)->terminate();
+        if (!(*process)->waitForFinished(5000))
+            (*process)->kill();
+    }
 }
 
 QString LiveSession::missingTools()
 {
-    QStringList missing;
     for (const QString& tool : {u"Xvfb"_s, u"xdotool"_s}) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
-            missing << tool;
+            return u"%1 is missing (scripts/lib/packages.sh installs it)."_s.arg(tool);
     }
-    if (missing.isEmpty())
-        return {};
-    return u"These programs are missing: %1 (scripts/lib/packages.sh installs them)."_s.arg(missing.join(u", "_s));
+    return {};
 }
 
-void LiveSession::stop(QProcess* process)
+QProcess* LiveSession::newProcess(const QProcessEnvironment& environment)
 {
-    if (!process || process->state() == QProcess::NotRunning)
-        return;
-    process->terminate();
-    if (!process->waitForFinished(5000)) {
-        process->kill();
-        process->waitForFinished(5000);
-    }
-}
-
-QString LiveSession::startProcess(QProcess* process, const QString& program, const QStringList& arguments)
-{
+    QProcess* process = m_processes.emplace_back(std::make_unique<QProcess>()).get();
+    process->setProcessEnvironment(environment);
     // A test that is killed (a CTest timeout) takes what it started with it.
     process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    process->start(program, arguments);
-    if (!process->waitForStarted(kStartMs))
-        return u"%1 did not start: %2."_s.arg(program, process->errorString());
-    return {};
+    return process;
 }
 
-QString LiveSession::startDisplay()
+QString LiveSession::start(const QString& dialect)
 {
-    m_xvfb = std::make_unique<QProcess>();
-    m_xvfb->setProcessChannelMode(QProcess::SeparateChannels);
     // -displayfd: Xvfb takes the first free display number and writes it to standard output
     // once it accepts clients.
-    const QString error =
-        startProcess(m_xvfb.get(), u"Xvfb"_s,
-                     {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, kScreen, u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
-    if (!error.isEmpty())
+    QProcess* xvfb = newProcess(QProcessEnvironment::systemEnvironment());
+    xvfb->start(u"Xvfb"_s,
+                {u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, kScreen, u"-nolisten"_s, u"tcp"_s, u"-noreset"_s});
+    QString number;
+    if (const QString error = readFirstLine(xvfb, &number); !error.isEmpty())
         return error;
-    const QDeadlineTimer deadline(kStartMs);
-    while (!m_xvfb->canReadLine()) {
-        if (m_xvfb->state() == QProcess::NotRunning || deadline.hasExpired()) {
-            return u"Xvfb did not report its display: %1"_s.arg(
-                QString::fromLocal8Bit(m_xvfb->readAllStandardError()).trimmed());
-        }
-        m_xvfb->waitForReadyRead(100);
-    }
-    bool ok = false;
-    const int number = QString::fromLatin1(m_xvfb->readLine()).trimmed().toInt(&ok);
-    if (!ok)
-        return u"Xvfb reported no display number."_s;
-    m_display = u":%1"_s.arg(number);
-    return {};
-}
+    m_display = u":"_s + number;
 
-QString LiveSession::startDemoServer(const QString& dialect)
-{
     m_apiKey = u"mirelo_test_"_s + QString::number(QRandomGenerator::global()->generate64(), 16);
-    m_server = std::make_unique<QProcess>();
-    const QString error = startProcess(m_server.get(), QStringLiteral(MIRELO_DEVSERVER_PATH),
-                                       {u"--port"_s, u"0"_s, u"--api-key"_s, m_apiKey, u"--dialect"_s, dialect});
-    if (!error.isEmpty())
+    m_server = newProcess(QProcessEnvironment::systemEnvironment());
+    m_server->start(QStringLiteral(MIRELO_DEVSERVER_PATH),
+                    {u"--port"_s, u"0"_s, u"--api-key"_s, m_apiKey, u"--dialect"_s, dialect});
+    QString line;
+    if (const QString error = readFirstLine(m_server, &line); !error.isEmpty())
         return error;
-    const QDeadlineTimer deadline(kStartMs);
-    while (!m_server->canReadLine()) {
-        if (m_server->state() == QProcess::NotRunning || deadline.hasExpired())
-            return u"The demo server did not report its address: %1"_s.arg(
-                QString::fromUtf8(m_server->readAllStandardError()));
-        m_server->waitForReadyRead(100);
-    }
-    const QString line = QString::fromUtf8(m_server->readLine()).trimmed();
     if (!line.startsWith(u"Listening on "_s))
         return u"The demo server's first line was “%1”."_s.arg(line);
     m_serverURL = line.mid(13);
     return {};
 }
 
-QStringList LiveSession::serverLog()
+bool LiveSession::serverLogContains(const QString& text)
 {
-    if (m_server) {
-        m_server->waitForReadyRead(0);
-        m_serverLog += QString::fromUtf8(m_server->readAllStandardOutput());
-    }
-    return m_serverLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    m_server->waitForReadyRead(0);
+    m_serverLog += QString::fromUtf8(m_server->readAllStandardOutput());
+    return m_serverLog.contains(text);
 }
 
-QString LiveSession::makeProfile(AppProfile* profile)
+AppProfile LiveSession::makeProfile()
 {
-    if (!m_scratch.isValid())
-        return u"No temporary folder: %1."_s.arg(m_scratch.errorString());
-    profile->root = m_scratch.filePath(u"profile%1"_s.arg(++m_profiles));
-    for (const QString& folder : {profile->home(), profile->config(), profile->data(), profile->runtime()}) {
-        if (!QDir().mkpath(folder))
-            return u"Could not make %1."_s.arg(folder);
-    }
-    QFile::setPermissions(profile->runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return {};
+    AppProfile profile{m_scratch.filePath(u"profile%1"_s.arg(++m_profiles))};
+    QDir().mkpath(profile.home());
+    QDir().mkpath(profile.runtime());
+    QFile::setPermissions(profile.runtime(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return profile;
 }
 
-QProcessEnvironment LiveSession::appEnvironment(const AppProfile& profile) const
+QProcessEnvironment LiveSession::environment(const AppProfile* profile, bool probe) const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Nothing of the desktop the tests happen to run in reaches the application.
-    for (const QString& name :
-         {u"WAYLAND_DISPLAY"_s, u"XAUTHORITY"_s, u"XDG_CURRENT_DESKTOP"_s, u"XDG_SESSION_TYPE"_s, u"DESKTOP_SESSION"_s,
-          u"QT_QPA_PLATFORMTHEME"_s, u"QT_STYLE_OVERRIDE"_s, u"QT_SCALE_FACTOR"_s, u"QT_SCREEN_SCALE_FACTORS"_s,
-          u"QT_AUTO_SCREEN_SCALE_FACTOR"_s, u"QT_FONT_DPI"_s, u"LD_PRELOAD"_s})
-        env.remove(name);
     env.insert(u"DISPLAY"_s, m_display);
+    env.remove(u"XAUTHORITY"_s);
+    if (!profile)
+        return env;
+    // Nothing of the desktop the tests happen to run in reaches the application.
+    for (const QString& name : {u"WAYLAND_DISPLAY"_s, u"XDG_CURRENT_DESKTOP"_s, u"DESKTOP_SESSION"_s,
+                                u"QT_QPA_PLATFORMTHEME"_s, u"QT_STYLE_OVERRIDE"_s, u"QT_SCALE_FACTOR"_s,
+                                u"QT_SCREEN_SCALE_FACTORS"_s, u"QT_FONT_DPI"_s, u"LD_PRELOAD"_s})
+        env.remove(name);
     env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-    env.insert(u"HOME"_s, profile.home());
-    env.insert(u"XDG_CONFIG_HOME"_s, profile.config());
-    env.insert(u"XDG_DATA_HOME"_s, profile.data());
-    env.insert(u"XDG_CACHE_HOME"_s, profile.root + u"/cache"_s);
-    env.insert(u"XDG_STATE_HOME"_s, profile.root + u"/state"_s);
-    env.insert(u"XDG_RUNTIME_DIR"_s, profile.runtime());
-    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path="_s + profile.runtime() + u"/no-bus"_s);
-    env.insert(u"LANG"_s, u"C.UTF-8"_s);
-    env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
-    // An instrumented application has its sanitizer runtime loaded after the probe.
-    if (env.contains(u"ASAN_OPTIONS"_s))
-        env.insert(u"ASAN_OPTIONS"_s, env.value(u"ASAN_OPTIONS"_s) + u":verify_asan_link_order=0"_s);
+    env.insert(u"HOME"_s, profile->home());
+    for (const QString& folder : {u"CONFIG"_s, u"DATA"_s, u"CACHE"_s, u"STATE"_s})
+        env.insert(u"XDG_%1_HOME"_s.arg(folder), profile->root + u'/' + folder.toLower());
+    env.insert(u"XDG_RUNTIME_DIR"_s, profile->runtime());
+    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path="_s + profile->runtime() + u"/no-bus"_s);
+    if (probe) {
+        env.insert(u"LD_PRELOAD"_s, QStringLiteral(MIRELO_PROBE_PATH));
+        env.insert(u"MIRELO_PROBE_SOCKET"_s, m_probeSocket);
+        // An instrumented application has its sanitizer runtime loaded after the probe.
+        if (env.contains(u"ASAN_OPTIONS"_s))
+            env.insert(u"ASAN_OPTIONS"_s, env.value(u"ASAN_OPTIONS"_s) + u":verify_asan_link_order=0"_s);
+    }
     return env;
+}
+
+QProcess* LiveSession::launch(const AppProfile& profile, const QString& logName, bool probe)
+{
+    QProcess* app = newProcess(environment(&profile, probe));
+    // Its messages are kept beside the screenshots.
+    app->setStandardOutputFile(m_screenshots + u"/%1.log"_s.arg(logName), QIODevice::Append);
+    app->setStandardErrorFile(m_screenshots + u"/%1.log"_s.arg(logName), QIODevice::Append);
+    app->start(QStringLiteral(MIRELO_APP_PATH), {});
+    app->waitForStarted(kStartMs);
+    return app;
 }
 
 QString LiveSession::startApp(const AppProfile& profile)
 {
     m_probeSocket = profile.runtime() + u"/probe.socket"_s;
-    QProcessEnvironment env = appEnvironment(profile);
-    env.insert(u"LD_PRELOAD"_s, QStringLiteral(MIRELO_PROBE_PATH));
-    env.insert(u"MIRELO_PROBE_SOCKET"_s, m_probeSocket);
-    m_app = std::make_unique<QProcess>();
-    m_app->setProcessEnvironment(env);
-    // Its messages are kept beside the screenshots.
-    m_app->setStandardOutputFile(m_screenshots + u"/mirelo.log"_s, QIODevice::Append);
-    m_app->setStandardErrorFile(m_screenshots + u"/mirelo.log"_s, QIODevice::Append);
-    const QString error = startProcess(m_app.get(), QStringLiteral(MIRELO_APP_PATH), {});
+    m_app = launch(profile, u"mirelo"_s, true);
+    const auto answered = [this] { return !query(u"focus"_s).isEmpty() || m_app->state() != QProcess::Running; };
+    if (poll(
+            answered, [](bool done) { return done; }, kStartMs) &&
+        m_app->state() == QProcess::Running)
+        return {};
+    return u"Mirelo's probe did not answer; see %1/mirelo.log."_s.arg(m_screenshots);
+}
+
+QString LiveSession::signIn(QString* mainWindow)
+{
+    if (waitForWindow(QSize(460, 460)).isEmpty())
+        return u"No 460 × 460 sign-in window appeared."_s;
+    QString error = fillField(u"Server URL"_s, m_serverURL);
+    if (error.isEmpty())
+        error = fillField(u"API Key"_s, m_apiKey);
+    if (error.isEmpty())
+        error = screenshot(u"sign-in"_s);
+    if (error.isEmpty())
+        error = pressKeys(u"Return"_s);
     if (!error.isEmpty())
         return error;
-    const QDeadlineTimer deadline(kStartMs);
-    for (;;) {
-        QJsonObject answer;
-        if (query(u"focus"_s, &answer).isEmpty())
-            return {};
-        if (m_app->state() == QProcess::NotRunning)
-            return u"Mirelo ended at start with exit code %1; see %2/mirelo.log."_s.arg(m_app->exitCode())
-                .arg(m_screenshots);
-        if (deadline.hasExpired())
-            return u"Mirelo's probe did not answer within %1 s."_s.arg(kStartMs / 1000);
-        QTest::qWait(kPollMs * 2);
-    }
+    const QString window = waitForWindow(QSize(1040, 720));
+    if (window.isEmpty() || !waitFor(u"Prompt"_s).found)
+        return u"No 1040 × 720 main window appeared after signing in."_s;
+    if (mainWindow)
+        *mainWindow = window;
+    return {};
 }
 
-QString LiveSession::startBystander(const AppProfile& profile)
-{
-    m_bystander = std::make_unique<QProcess>();
-    m_bystander->setProcessEnvironment(appEnvironment(profile));
-    m_bystander->setStandardOutputFile(m_screenshots + u"/mirelo-bystander.log"_s);
-    m_bystander->setStandardErrorFile(m_screenshots + u"/mirelo-bystander.log"_s);
-    return startProcess(m_bystander.get(), QStringLiteral(MIRELO_APP_PATH), {});
-}
-
-void LiveSession::stopBystander()
-{
-    stop(m_bystander.get());
-}
-
-int LiveSession::runAppAgain(const AppProfile& profile, QString* error)
-{
-    QProcess second;
-    second.setProcessEnvironment(appEnvironment(profile));
-    second.setStandardOutputFile(m_screenshots + u"/mirelo-second.log"_s);
-    second.setStandardErrorFile(m_screenshots + u"/mirelo-second.log"_s);
-    *error = startProcess(&second, QStringLiteral(MIRELO_APP_PATH), {});
-    if (!error->isEmpty())
-        return -1;
-    if (!second.waitForFinished(kStartMs)) {
-        *error = u"The second Mirelo did not end within %1 s."_s.arg(kStartMs / 1000);
-        stop(&second);
-        return -1;
-    }
-    if (second.exitStatus() != QProcess::NormalExit) {
-        *error = u"The second Mirelo crashed."_s;
-        return -1;
-    }
-    return second.exitCode();
-}
-
-bool LiveSession::waitForAppExit(int timeoutMs)
-{
-    return !m_app || m_app->state() == QProcess::NotRunning || m_app->waitForFinished(timeoutMs);
-}
-
-QString LiveSession::query(const QString& request, QJsonObject* answer)
+QJsonObject LiveSession::query(const QString& request)
 {
     QLocalSocket socket;
     socket.connectToServer(m_probeSocket);
-    if (!socket.waitForConnected(kProbeMs))
-        return u"The probe does not answer: %1."_s.arg(socket.errorString());
+    if (!socket.waitForConnected(kWaitMs))
+        return {};
     socket.write(request.toUtf8() + '\n');
-    if (!socket.waitForBytesWritten(kProbeMs))
-        return u"The probe took no request: %1."_s.arg(socket.errorString());
     while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(kProbeMs))
-            return u"The probe did not answer “%1”: %2."_s.arg(request, socket.errorString());
+        if (!socket.waitForReadyRead(kWaitMs))
+            return {};
     }
-    *answer = QJsonDocument::fromJson(socket.readLine()).object();
-    return {};
+    return QJsonDocument::fromJson(socket.readLine()).object();
 }
 
 ProbedWidget LiveSession::find(const QString& key)
 {
-    QJsonObject answer;
-    if (!query(u"find "_s + key, &answer).isEmpty())
-        return {};
-    return widgetFrom(answer);
+    return widgetFrom(key, query(u"find "_s + key));
 }
 
-ProbedWidget LiveSession::menuItem(const QString& title)
+ProbedWidget LiveSession::waitFor(const QString& key, const QString& text)
 {
-    QJsonObject answer;
-    if (!query(u"menu "_s + title, &answer).isEmpty())
-        return {};
-    return widgetFrom(answer);
+    return poll([&] { return find(key); },
+                [&](const ProbedWidget& w) { return w.found && (text.isEmpty() || w.text == text); });
 }
 
-QJsonObject LiveSession::focus()
+ProbedWidget LiveSession::waitForMenuItem(const QString& title)
 {
-    QJsonObject answer;
-    query(u"focus"_s, &answer);
-    return answer;
+    return poll([&] { return widgetFrom(title, query(u"menu "_s + title)); },
+                [](const ProbedWidget& w) { return w.found; });
 }
 
-QList<QJsonObject> LiveSession::windows()
+QJsonArray LiveSession::windows()
 {
-    QJsonObject answer;
-    QList<QJsonObject> list;
-    if (!query(u"windows"_s, &answer).isEmpty())
-        return list;
-    const QJsonArray array = answer.value(u"windows").toArray();
-    for (const QJsonValue& window : array)
-        list << window.toObject();
-    return list;
+    return query(u"windows"_s).value(u"windows").toArray();
 }
 
-ProbedWidget LiveSession::waitFor(const QString& key, int timeoutMs)
+bool LiveSession::popupShown()
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const ProbedWidget widget = find(key);
-        if (widget.found || deadline.hasExpired())
-            return widget;
-        QTest::qWait(kPollMs);
-    }
+    const QJsonArray shown = windows();
+    return std::any_of(shown.begin(), shown.end(), [](const QJsonValue& w) { return w[u"popup"].toBool(); });
 }
 
-ProbedWidget LiveSession::waitForText(const QString& key, const QString& text, int timeoutMs)
+QString LiveSession::runTool(const QString& program, const QStringList& arguments, QByteArray* output)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const ProbedWidget widget = find(key);
-        if ((widget.found && widget.text == text) || deadline.hasExpired())
-            return widget;
-        QTest::qWait(kPollMs);
-    }
-}
-
-ProbedWidget LiveSession::waitForMenuItem(const QString& title, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const ProbedWidget item = menuItem(title);
-        if (item.found || deadline.hasExpired())
-            return item;
-        QTest::qWait(kPollMs);
-    }
-}
-
-bool LiveSession::waitUntilGone(const QString& key, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (!find(key).found)
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(kPollMs);
-    }
-}
-
-bool LiveSession::xdotool(const QStringList& arguments, QByteArray* output)
-{
-
     QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"DISPLAY"_s, m_display);
-    env.remove(u"XAUTHORITY"_s);
-    tool.setProcessEnvironment(env);
-    tool.start(u"xdotool"_s, arguments);
-    if (!tool.waitForFinished(kStartMs) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
-        m_lastError = u"xdotool %1 failed: %2"_s.arg(arguments.join(QLatin1Char(' ')),
-                                                     QString::fromLocal8Bit(tool.readAllStandardError()).trimmed());
-        return false;
-    }
+    tool.setProcessEnvironment(environment());
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(kStartMs) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return u"%1 %2 failed: %3"_s.arg(program, arguments.join(u' '),
+                                         QString::fromLocal8Bit(tool.readAllStandardError()).trimmed());
     if (output)
         *output = tool.readAllStandardOutput();
-    return true;
+    return {};
 }
 
-QStringList LiveSession::xWindowsNamed(const QString& title)
+QStringList LiveSession::xWindows()
 {
     QByteArray output;
-    // A search that finds nothing ends with exit code 1; that is an empty list here.
-    if (!xdotool({u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^"_s + QRegularExpression::escape(title) + u"$"_s},
-                 &output))
-        return {};
-    return QString::fromLatin1(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QSize LiveSession::xWindowSize(const QString& windowId)
-{
-    QByteArray output;
-    if (!xdotool({u"getwindowgeometry"_s, u"--shell"_s, windowId}, &output))
-        return {};
-    int width = -1;
-    int height = -1;
-    for (const QByteArray& line : output.split('\n')) {
-        if (line.startsWith("WIDTH="))
-            width = line.mid(6).toInt();
-        else if (line.startsWith("HEIGHT="))
-            height = line.mid(7).toInt();
-    }
-    return {width, height};
+    // A search that finds nothing fails; that is an empty list here.
+    runTool(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Mirelo$"_s}, &output);
+    return QString::fromLatin1(output).split(u'\n', Qt::SkipEmptyParts);
 }
 
 QString LiveSession::xFocusedWindow()
 {
     QByteArray output;
-    if (!xdotool({u"getwindowfocus"_s, u"-f"_s}, &output))
-        return {};
+    runTool(u"xdotool"_s, {u"getwindowfocus"_s, u"-f"_s}, &output);
     return QString::fromLatin1(output).trimmed();
 }
 
-bool LiveSession::refocus()
+QString LiveSession::waitForWindow(const QSize& size)
 {
-    const QList<QJsonObject> shown = windows();
-    QString target;
-    for (const QJsonObject& window : shown) {
-        if (window.value(u"popup").toBool())
-            continue;
-        if (target.isEmpty() || window.value(u"modal").toBool())
-            target = window.value(u"winId").toString();
-        if (window.value(u"modal").toBool())
-            break;
-    }
-    if (target.isEmpty()) {
-        m_lastError = u"The application shows no window to give the keyboard to."_s;
-        return false;
-    }
-    return xdotool({u"windowfocus"_s, u"--sync"_s, target});
+    const auto sized = [&] {
+        for (const QJsonValue& window : windows()) {
+            if (rectFrom(window[u"rect"]).size() == size)
+                return window[u"winId"].toString();
+        }
+        return QString();
+    };
+    return poll(sized, [](const QString& id) { return !id.isEmpty(); });
 }
 
-bool LiveSession::clickAt(const QPoint& point, int button)
+QString LiveSession::placeWindow(const QString& windowId, const QRect& frame)
+{
+    const QString error = runTool(u"xdotool"_s, {u"windowmove"_s, windowId, QString::number(frame.x()),
+                                                 QString::number(frame.y()), u"windowsize"_s, windowId,
+                                                 QString::number(frame.width()), QString::number(frame.height())});
+    if (!error.isEmpty() || waitForWindow(frame.size()) == windowId)
+        return error;
+    return u"The window did not take the size %1 × %2."_s.arg(frame.width()).arg(frame.height());
+}
+
+QString LiveSession::refocus()
+{
+    // The probe lists the modal window, if any, before the others.
+    for (const QJsonValue& window : windows()) {
+        if (!window[u"popup"].toBool())
+            return runTool(u"xdotool"_s, {u"windowfocus"_s, u"--sync"_s, window[u"winId"].toString()});
+    }
+    return u"The application shows no window to give the keyboard to."_s;
+}
+
+QString LiveSession::clickAt(const QPoint& point, int button)
 {
     // xdotool's --sync waits for the pointer to move, and so for ever when it is there already.
-    if (point == m_pointer)
-        return xdotool({u"click"_s, QString::number(button)});
-    if (!xdotool({u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y()), u"click"_s,
-                  QString::number(button)}))
-        return false;
-    m_pointer = point;
-    return true;
+    QStringList arguments{u"click"_s, QString::number(button)};
+    if (point != m_pointer)
+        arguments = QStringList{u"mousemove"_s, u"--sync"_s, QString::number(point.x()), QString::number(point.y())} +
+                    arguments;
+    const QString error = runTool(u"xdotool"_s, arguments);
+    if (error.isEmpty())
+        m_pointer = point;
+    return error;
 }
 
-bool LiveSession::click(const ProbedWidget& target, int button)
+QString LiveSession::click(const ProbedWidget& target, int button)
 {
-    if (!target.found || target.shown.isEmpty()) {
-        m_lastError = target.found ? u"The widget “%1” has no visible part to click."_s.arg(target.name)
-                                   : u"There is no such widget to click."_s;
-        return false;
-    }
+    if (!target.found || target.shown.isEmpty())
+        return u"“%1” is not on screen to be clicked."_s.arg(target.key);
     return clickAt(target.shown.center(), button);
 }
 
-ProbedWidget LiveSession::scrollIntoView(const QString& key, const QPoint& wheelAt, int minHeight)
+QString LiveSession::pressKeys(const QString& keys)
 {
-    const auto shownHeight = [](const ProbedWidget& w) { return w.rows >= 0 ? w.viewport.height() : w.shown.height(); };
-    ProbedWidget widget = waitFor(key);
-    for (int notch = 0; widget.found && shownHeight(widget) < minHeight && notch < 30; ++notch) {
-        if (!clickAt(wheelAt, 5))
-            break;
-        // Each notch moves the page; the next one waits until it has.
-        const QRect before = widget.rect;
-        const QDeadlineTimer moved(1000);
-        while (!moved.hasExpired() && widget.found && widget.rect == before) {
-            QTest::qWait(kPollMs);
-            widget = find(key);
-        }
-        // The page has reached its end.
-        if (widget.rect == before)
-            break;
-    }
-    return widget;
+    return runTool(u"xdotool"_s, QStringList{u"key"_s, u"--delay"_s, u"20"_s, u"--"_s} + keys.split(u' '));
 }
 
-bool LiveSession::typeText(const QString& text)
-{
-    return xdotool({u"type"_s, u"--delay"_s, u"4"_s, u"--"_s, text});
-}
-
-bool LiveSession::pressKeys(const QString& keys)
-{
-    return xdotool(QStringList{u"key"_s, u"--delay"_s, u"20"_s, u"--"_s} + keys.split(QLatin1Char(' ')));
-}
-
-bool LiveSession::fillField(const QString& key, const QString& text)
+QString LiveSession::fillField(const QString& key, const QString& text)
 {
     const ProbedWidget field = waitFor(key);
-    if (!click(field))
-        return false;
-    const QDeadlineTimer focused(kProbeMs);
-    for (;;) {
-        const QJsonObject now = focus();
-        if (now.value(u"found").toBool() && widgetFrom(now).rect == field.rect)
-            break;
-        if (focused.hasExpired()) {
-            m_lastError = u"Clicking “%1” did not give it the keyboard focus."_s.arg(key);
-            return false;
-        }
-        QTest::qWait(kPollMs);
-    }
-    if (!pressKeys(u"ctrl+a"_s) || !typeText(text))
-        return false;
-    const QDeadlineTimer typed(kProbeMs + text.size() * 20);
-    for (;;) {
-        const ProbedWidget now = find(key);
-        if (now.text == text)
-            return true;
-        if (typed.hasExpired()) {
-            m_lastError = u"The field “%1” shows “%2” after typing “%3”."_s.arg(key, now.text, text);
-            return false;
-        }
-        QTest::qWait(kPollMs);
-    }
+    if (const QString error = click(field); !error.isEmpty())
+        return error;
+    if (!poll([&] { return rectFrom(query(u"focus"_s)[u"shown"]) == field.shown; }, [](bool in) { return in; }))
+        return u"Clicking “%1” did not give it the keyboard focus."_s.arg(key);
+    QString error = pressKeys(u"ctrl+a"_s);
+    if (error.isEmpty())
+        error = runTool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"4"_s, u"--"_s, text});
+    const ProbedWidget typed = waitFor(key, text);
+    if (error.isEmpty() && typed.text != text)
+        error = u"The field “%1” shows “%2” after typing “%3”."_s.arg(key, typed.text, text);
+    return error;
 }
 
 QString LiveSession::screenshot(const QString& step)
 {
-
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"DISPLAY"_s, m_display);
-    env.remove(u"XAUTHORITY"_s);
-    tool.setProcessEnvironment(env);
-    const QString path = m_screenshots + QLatin1Char('/') + step + u".png"_s;
-    tool.start(QStringLiteral(MIRELO_SCREENSHOT_PATH), {path});
-    if (!tool.waitForFinished(kStartMs) || tool.exitCode() != 0)
-        return u"The screenshot %1 failed: %2"_s.arg(path, QString::fromLocal8Bit(tool.readAllStandardError()));
-    return {};
+    return runTool(QStringLiteral(MIRELO_SCREENSHOT_PATH), {m_screenshots + u'/' + step + u".png"_s});
 }

@@ -6,12 +6,13 @@
 //
 // One request per line, one JSON object per answer line:
 //   find <key>     the first visible widget whose objectName, or else accessible name, is
-//                  key ("outer > inner": inner inside outer): its rectangle and the part of
-//                  it that shows on screen, in X pixels, enabled, text, accessible name and
-//                  value, rows (item views), class
+//                  key ("outer > inner": inner inside outer): the part of it that shows
+//                  on screen, in X pixels, its text, and rows (item views)
 //   menu <text>    the visible menu or menu bar item titled text (mnemonics ignored)
-//   windows        the visible top-level windows: class, objectName, title, modal, active
+//   windows        the visible top-level windows, those a user can reach first first: their
+//                  X window, rectangle, and whether they are popups
 //   focus          the widget that has keyboard focus
+// The tests run the application at a device pixel ratio of 1, so that Qt's pixels are X's.
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -26,49 +27,41 @@
 #include <QLocalSocket>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QTextEdit>
-#include <QWindow>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
-qreal ratio(const QWidget* widget)
+const QJsonObject kNotFound{{u"found"_s, false}};
+
+QJsonObject rectObject(const QRect& rect)
 {
-    const QWindow* window = widget->window()->windowHandle();
-    return window ? window->devicePixelRatio() : 1.0;
+    return {{u"x"_s, rect.x()}, {u"y"_s, rect.y()}, {u"w"_s, rect.width()}, {u"h"_s, rect.height()}};
 }
 
-QJsonObject rectObject(const QRect& rect, qreal scale)
+QRect globalRect(const QWidget* widget)
 {
-    const QRect device(QPoint(qRound(rect.x() * scale), qRound(rect.y() * scale)),
-                       QSize(qRound(rect.width() * scale), qRound(rect.height() * scale)));
-    return {{QStringLiteral("x"), device.x()},
-            {QStringLiteral("y"), device.y()},
-            {QStringLiteral("w"), device.width()},
-            {QStringLiteral("h"), device.height()}};
+    return {widget->mapToGlobal(QPoint(0, 0)), widget->size()};
 }
 
-// The part of the widget that its ancestors do not clip away, in global coordinates.
+// The part of the widget that its ancestors do not clip away.
 QRect shownRect(const QWidget* widget)
 {
-    QRect shown(widget->mapToGlobal(QPoint(0, 0)), widget->size());
-    for (const QWidget* parent = widget->parentWidget(); parent && !widget->isWindow();
-         parent = parent->parentWidget()) {
-        shown &= QRect(parent->mapToGlobal(QPoint(0, 0)), parent->size());
-        if (parent->isWindow())
-            break;
-    }
+    QRect shown = globalRect(widget);
+    for (const QWidget* parent = widget; !parent->isWindow(); parent = parent->parentWidget())
+        shown &= globalRect(parent->parentWidget());
     return shown;
 }
 
-QString accessibleText(QWidget* widget, QAccessible::Text kind)
+QString accessibleName(QWidget* widget)
 {
     // A name given to the widget itself comes first: some interfaces report their current
     // text as the name on this platform (a combo box its choice).
-    if (kind == QAccessible::Name && !widget->accessibleName().isEmpty())
+    if (!widget->accessibleName().isEmpty())
         return widget->accessibleName();
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-    return face ? face->text(kind) : QString();
+    return face ? face->text(QAccessible::Name) : QString();
 }
 
 QString shownText(QWidget* widget)
@@ -81,34 +74,19 @@ QString shownText(QWidget* widget)
         return line->text();
     if (auto* edit = qobject_cast<QTextEdit*>(widget))
         return edit->toPlainText();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(widget))
-        return plain->toPlainText();
     if (auto* combo = qobject_cast<QComboBox*>(widget))
         return combo->currentText();
     // Widgets that paint their own text say it through their accessible name.
-    return accessibleText(widget, QAccessible::Name);
+    return accessibleName(widget);
 }
 
 QJsonObject describe(QWidget* widget)
 {
-    QJsonObject object{
-        {QStringLiteral("found"), true},
-        {QStringLiteral("class"), QString::fromLatin1(widget->metaObject()->className())},
-        {QStringLiteral("objectName"), widget->objectName()},
-        {QStringLiteral("rect"), rectObject(QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()), ratio(widget))},
-        {QStringLiteral("shown"), rectObject(shownRect(widget), ratio(widget))},
-        {QStringLiteral("enabled"), widget->isEnabled()},
-        {QStringLiteral("text"), shownText(widget)},
-        {QStringLiteral("name"), accessibleText(widget, QAccessible::Name)},
-        {QStringLiteral("value"), accessibleText(widget, QAccessible::Value)},
-    };
+    QJsonObject object{{u"found"_s, true}, {u"shown"_s, rectObject(shownRect(widget))}, {u"text"_s, shownText(widget)}};
     if (auto* view = qobject_cast<QAbstractItemView*>(widget); view && view->model()) {
-        object.insert(QStringLiteral("rows"), view->model()->rowCount(view->rootIndex()));
-        object.insert(QStringLiteral("columns"), view->model()->columnCount(view->rootIndex()));
-        object.insert(QStringLiteral("viewport"), rectObject(shownRect(view->viewport()), ratio(widget)));
+        object.insert(u"rows"_s, view->model()->rowCount(view->rootIndex()));
+        object.insert(u"viewport"_s, rectObject(shownRect(view->viewport())));
     }
-    if (auto* button = qobject_cast<QAbstractButton*>(widget); button && button->isCheckable())
-        object.insert(QStringLiteral("checked"), button->isChecked());
     return object;
 }
 
@@ -116,17 +94,14 @@ QJsonObject describe(QWidget* widget)
 // comes before what is behind it.
 QList<QWidget*> windowsInReach()
 {
-    QList<QWidget*> windows;
-    if (QWidget* popup = QApplication::activePopupWidget())
-        windows << popup;
-    if (QWidget* modal = QApplication::activeModalWidget(); modal && !windows.contains(modal))
-        windows << modal;
-    const QList<QWidget*> all = QApplication::topLevelWidgets();
-    for (QWidget* window : all) {
-        if (window->isVisible() && !windows.contains(window))
-            windows << window;
+    QList<QWidget*> windows{QApplication::activePopupWidget(), QApplication::activeModalWidget()};
+    windows.append(QApplication::topLevelWidgets());
+    QList<QWidget*> shown;
+    for (QWidget* window : std::as_const(windows)) {
+        if (window && window->isVisible() && !shown.contains(window))
+            shown << window;
     }
-    return windows;
+    return shown;
 }
 
 enum class Match { ObjectName, ControlName, LabelName };
@@ -138,9 +113,7 @@ bool matches(QWidget* widget, const QString& key, Match how)
     if (how == Match::ObjectName)
         return widget->objectName() == key;
     // A caption label carries the same name as the field it describes; the field is meant.
-    if ((how == Match::LabelName) != bool(qobject_cast<QLabel*>(widget)))
-        return false;
-    return accessibleText(widget, QAccessible::Name) == key;
+    return (how == Match::LabelName) == bool(qobject_cast<QLabel*>(widget)) && accessibleName(widget) == key;
 }
 
 // The first visible widget among roots and their descendants that key names: by objectName
@@ -149,10 +122,9 @@ QWidget* findIn(const QList<QWidget*>& roots, const QString& key)
 {
     for (const Match how : {Match::ObjectName, Match::ControlName, Match::LabelName}) {
         for (QWidget* root : roots) {
-            if (matches(root, key, how))
-                return root;
-            const QList<QWidget*> children = root->findChildren<QWidget*>();
-            for (QWidget* widget : children) {
+            QList<QWidget*> candidates = root->findChildren<QWidget*>();
+            candidates.prepend(root);
+            for (QWidget* widget : std::as_const(candidates)) {
                 if (matches(widget, key, how))
                     return widget;
             }
@@ -161,96 +133,65 @@ QWidget* findIn(const QList<QWidget*>& roots, const QString& key)
     return nullptr;
 }
 
-// key: a name, or "outer > inner" for a widget named inner inside one named outer.
 QJsonObject find(const QString& key)
 {
     QList<QWidget*> roots = windowsInReach();
     QWidget* found = nullptr;
-    const QStringList path = key.split(QStringLiteral(" > "));
-    for (const QString& part : path) {
+    for (const QString& part : key.split(u" > "_s)) {
         found = findIn(roots, part);
         if (!found)
-            return {{QStringLiteral("found"), false}};
+            return kNotFound;
         roots = found->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     }
     return describe(found);
 }
 
-QString plainTitle(QString text)
-{
-    // "&File" shows as "File"; "&&" is a literal ampersand.
-    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
-    text.remove(QLatin1Char('&'));
-    text.replace(QStringLiteral("\x01"), QStringLiteral("&"));
-    return text;
-}
-
 QJsonObject menuItem(const QString& title)
 {
     for (QWidget* window : windowsInReach()) {
-        QList<QWidget*> candidates{window};
-        const QList<QMenuBar*> bars = window->findChildren<QMenuBar*>();
-        for (QMenuBar* bar : bars)
-            candidates << bar;
-        for (QWidget* widget : std::as_const(candidates)) {
+        QList<QWidget*> menus{window};
+        for (QMenuBar* bar : window->findChildren<QMenuBar*>())
+            menus << bar;
+        for (QWidget* widget : std::as_const(menus)) {
             auto* menu = qobject_cast<QMenu*>(widget);
             auto* bar = qobject_cast<QMenuBar*>(widget);
             if ((!menu && !bar) || !widget->isVisible())
                 continue;
             for (QAction* action : widget->actions()) {
-                if (!action->isVisible() || action->isSeparator() || plainTitle(action->text()) != title)
+                // "&File" shows as "File".
+                QString text = action->text().replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
+                if (!action->isVisible() || action->isSeparator() || text != title)
                     continue;
                 const QRect local = menu ? menu->actionGeometry(action) : bar->actionGeometry(action);
-                const QRect global(widget->mapToGlobal(local.topLeft()), local.size());
-                return {{QStringLiteral("found"), true},
-                        {QStringLiteral("rect"), rectObject(global, ratio(widget))},
-                        {QStringLiteral("shown"), rectObject(global, ratio(widget))},
-                        {QStringLiteral("enabled"), action->isEnabled()},
-                        {QStringLiteral("checked"), action->isChecked()},
-                        {QStringLiteral("text"), plainTitle(action->text())}};
+                const QJsonObject rect = rectObject(QRect(widget->mapToGlobal(local.topLeft()), local.size()));
+                return {{u"found"_s, true}, {u"shown"_s, rect}};
             }
         }
     }
-    return {{QStringLiteral("found"), false}};
-}
-
-QJsonArray windows()
-{
-    QJsonArray list;
-    for (QWidget* window : windowsInReach()) {
-        list.append(QJsonObject{
-            {QStringLiteral("class"), QString::fromLatin1(window->metaObject()->className())},
-            {QStringLiteral("objectName"), window->objectName()},
-            {QStringLiteral("title"), window->windowTitle()},
-            {QStringLiteral("modal"), window->windowModality() != Qt::NonModal},
-            {QStringLiteral("active"), window->isActiveWindow()},
-            {QStringLiteral("popup"), window->windowType() == Qt::Popup},
-            {QStringLiteral("winId"), QString::number(window->internalWinId())},
-            {QStringLiteral("rect"),
-             rectObject(QRect(window->mapToGlobal(QPoint(0, 0)), window->size()), ratio(window))},
-        });
-    }
-    return list;
+    return kNotFound;
 }
 
 QByteArray answer(const QByteArray& line)
 {
     const QString request = QString::fromUtf8(line).trimmed();
-    const qsizetype space = request.indexOf(QLatin1Char(' '));
-    const QString verb = space < 0 ? request : request.left(space);
-    const QString argument = space < 0 ? QString() : request.mid(space + 1);
+    const QString verb = request.section(u' ', 0, 0);
+    const QString argument = request.section(u' ', 1);
     QJsonObject reply;
-    if (verb == QLatin1String("find")) {
+    if (verb == u"find"_s) {
         reply = find(argument);
-    } else if (verb == QLatin1String("menu")) {
+    } else if (verb == u"menu"_s) {
         reply = menuItem(argument);
-    } else if (verb == QLatin1String("windows")) {
-        reply = {{QStringLiteral("windows"), windows()}};
-    } else if (verb == QLatin1String("focus")) {
+    } else if (verb == u"focus"_s) {
         QWidget* focus = QApplication::focusWidget();
-        reply = focus ? describe(focus) : QJsonObject{{QStringLiteral("found"), false}};
-    } else {
-        reply = {{QStringLiteral("error"), QStringLiteral("unknown request: ") + verb}};
+        reply = focus ? describe(focus) : kNotFound;
+    } else if (verb == u"windows"_s) {
+        QJsonArray list;
+        for (QWidget* window : windowsInReach()) {
+            list.append(QJsonObject{{u"popup"_s, window->windowType() == Qt::Popup},
+                                    {u"winId"_s, QString::number(window->internalWinId())},
+                                    {u"rect"_s, rectObject(globalRect(window))}});
+        }
+        reply = {{u"windows"_s, list}};
     }
     return QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -268,10 +209,8 @@ void startProbe()
         QCoreApplication::instance(),
         [path] {
             auto* server = new QLocalServer(QCoreApplication::instance());
-            if (!server->listen(path)) {
+            if (!server->listen(path))
                 qWarning("The test probe cannot listen on %s: %s", qPrintable(path), qPrintable(server->errorString()));
-                return;
-            }
             QObject::connect(server, &QLocalServer::newConnection, server, [server] {
                 while (QLocalSocket* client = server->nextPendingConnection()) {
                     QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
