@@ -36,6 +36,8 @@ ProbedWidget widgetFrom(const QString& key, const QJsonObject& o)
             rectFrom(o[u"viewport"])};
 }
 
+constexpr auto kYes = [](bool yes) { return yes; };
+
 // Asks again until done accepts the answer or the time is up; gives the last answer.
 template <typename Ask, typename Done> auto poll(Ask ask, Done done, int timeoutMs = kWaitMs)
 {
@@ -157,9 +159,8 @@ QProcessEnvironment LiveSession::environment(const AppProfile* profile, bool pro
     if (!profile)
         return env;
     // Nothing of the desktop the tests happen to run in reaches the application.
-    for (const QString& name : {u"WAYLAND_DISPLAY"_s, u"XDG_CURRENT_DESKTOP"_s, u"DESKTOP_SESSION"_s,
-                                u"QT_QPA_PLATFORMTHEME"_s, u"QT_STYLE_OVERRIDE"_s, u"QT_SCALE_FACTOR"_s,
-                                u"QT_SCREEN_SCALE_FACTORS"_s, u"QT_FONT_DPI"_s, u"LD_PRELOAD"_s})
+    for (const QString& name : {u"XDG_CURRENT_DESKTOP"_s, u"QT_QPA_PLATFORMTHEME"_s, u"QT_STYLE_OVERRIDE"_s,
+                                u"QT_SCALE_FACTOR"_s, u"QT_SCREEN_SCALE_FACTORS"_s, u"QT_FONT_DPI"_s, u"LD_PRELOAD"_s})
         env.remove(name);
     env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
     env.insert(u"HOME"_s, profile->home());
@@ -192,12 +193,10 @@ QString LiveSession::startApp(const AppProfile& profile)
 {
     m_probeSocket = profile.runtime() + u"/probe.socket"_s;
     m_app = launch(profile, u"mirelo"_s, true);
-    const auto answered = [this] { return !query(u"focus"_s).isEmpty() || m_app->state() != QProcess::Running; };
-    if (poll(
-            answered, [](bool done) { return done; }, kStartMs) &&
-        m_app->state() == QProcess::Running)
-        return {};
-    return u"Mirelo's probe did not answer; see %1/mirelo.log."_s.arg(m_screenshots);
+    const auto ended = [this] { return m_app->state() != QProcess::Running || !query(u"focus"_s).isEmpty(); };
+    if (!poll(ended, kYes, kStartMs) || m_app->state() != QProcess::Running)
+        return u"Mirelo's probe did not answer; see %1/mirelo.log."_s.arg(m_screenshots);
+    return {};
 }
 
 QString LiveSession::signIn(QString* mainWindow)
@@ -351,16 +350,15 @@ QString LiveSession::pressKeys(const QString& keys)
 QString LiveSession::fillField(const QString& key, const QString& text)
 {
     const ProbedWidget field = waitFor(key);
-    if (const QString error = click(field); !error.isEmpty())
-        return error;
-    if (!poll([&] { return rectFrom(query(u"focus"_s)[u"shown"]) == field.shown; }, [](bool in) { return in; }))
-        return u"Clicking “%1” did not give it the keyboard focus."_s.arg(key);
-    QString error = pressKeys(u"ctrl+a"_s);
+    QString error = click(field);
+    if (error.isEmpty() && !poll([&] { return rectFrom(query(u"focus"_s)[u"shown"]) == field.shown; }, kYes))
+        error = u"Clicking “%1” did not give it the keyboard focus."_s.arg(key);
+    if (error.isEmpty())
+        error = pressKeys(u"ctrl+a"_s);
     if (error.isEmpty())
         error = runTool(u"xdotool"_s, {u"type"_s, u"--delay"_s, u"4"_s, u"--"_s, text});
-    const ProbedWidget typed = waitFor(key, text);
-    if (error.isEmpty() && typed.text != text)
-        error = u"The field “%1” shows “%2” after typing “%3”."_s.arg(key, typed.text, text);
+    if (error.isEmpty() && waitFor(key, text).text != text)
+        error = u"The field “%1” does not show “%2” after typing it."_s.arg(key, text);
     return error;
 }
 

@@ -29,8 +29,6 @@ struct AppProfile
     QString home() const { return root + QStringLiteral("/home"); }
     QString runtime() const { return root + QStringLiteral("/runtime"); }
     QString credentialsPath() const { return root + QStringLiteral("/data/Mirelo/credentials.json"); }
-    QString connectionsPath() const { return home() + QStringLiteral("/.mirelo"); }
-    QString settingsPath() const { return root + QStringLiteral("/config/Mirelo/Mirelo.conf"); }
     QJsonObject credentials() const;
 };
 

@@ -13,21 +13,17 @@
 //                  X window, rectangle, and whether they are popups
 //   focus          the widget that has keyboard focus
 // The tests run the application at a device pixel ratio of 1, so that Qt's pixels are X's.
-#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
-#include <QComboBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTextEdit>
 
 using namespace Qt::StringLiterals;
 
@@ -64,19 +60,14 @@ QString accessibleName(QWidget* widget)
     return face ? face->text(QAccessible::Name) : QString();
 }
 
+// A label's, button's or line field's text, a combo box's choice, a text field's plain
+// text; widgets that paint their own text say it through their accessible name.
 QString shownText(QWidget* widget)
 {
-    if (auto* label = qobject_cast<QLabel*>(widget))
-        return label->text();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget))
-        return button->text();
-    if (auto* line = qobject_cast<QLineEdit*>(widget))
-        return line->text();
-    if (auto* edit = qobject_cast<QTextEdit*>(widget))
-        return edit->toPlainText();
-    if (auto* combo = qobject_cast<QComboBox*>(widget))
-        return combo->currentText();
-    // Widgets that paint their own text say it through their accessible name.
+    for (const char* property : {"text", "currentText", "plainText"}) {
+        if (const QVariant value = widget->property(property); value.isValid())
+            return value.toString();
+    }
     return accessibleName(widget);
 }
 
@@ -146,26 +137,23 @@ QJsonObject find(const QString& key)
     return describe(found);
 }
 
+// In the menu bars and the open menus.
 QJsonObject menuItem(const QString& title)
 {
-    for (QWidget* window : windowsInReach()) {
-        QList<QWidget*> menus{window};
-        for (QMenuBar* bar : window->findChildren<QMenuBar*>())
-            menus << bar;
-        for (QWidget* widget : std::as_const(menus)) {
-            auto* menu = qobject_cast<QMenu*>(widget);
-            auto* bar = qobject_cast<QMenuBar*>(widget);
-            if ((!menu && !bar) || !widget->isVisible())
+    const QWidgetList widgets = QApplication::allWidgets();
+    for (QWidget* widget : widgets) {
+        auto* menu = qobject_cast<QMenu*>(widget);
+        auto* bar = qobject_cast<QMenuBar*>(widget);
+        if ((!menu && !bar) || !widget->isVisible())
+            continue;
+        for (QAction* action : widget->actions()) {
+            // "&File" shows as "File".
+            QString text = action->text().replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
+            if (!action->isVisible() || action->isSeparator() || text != title)
                 continue;
-            for (QAction* action : widget->actions()) {
-                // "&File" shows as "File".
-                QString text = action->text().replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u'\x01', u'&');
-                if (!action->isVisible() || action->isSeparator() || text != title)
-                    continue;
-                const QRect local = menu ? menu->actionGeometry(action) : bar->actionGeometry(action);
-                const QJsonObject rect = rectObject(QRect(widget->mapToGlobal(local.topLeft()), local.size()));
-                return {{u"found"_s, true}, {u"shown"_s, rect}};
-            }
+            const QRect local = menu ? menu->actionGeometry(action) : bar->actionGeometry(action);
+            const QJsonObject rect = rectObject(QRect(widget->mapToGlobal(local.topLeft()), local.size()));
+            return {{u"found"_s, true}, {u"shown"_s, rect}};
         }
     }
     return kNotFound;

@@ -154,7 +154,7 @@ void TestEndToEnd::walkThrough()
     GUI_STEP(session.start(dialect));
     const AppProfile profile = session.makeProfile();
     if (!dark)
-        QSettings(profile.settingsPath(), QSettings::IniFormat).setValue(u"MRThemeMode"_s, 1);
+        QSettings(profile.root + u"/config/Mirelo/Mirelo.conf"_s, QSettings::IniFormat).setValue(u"MRThemeMode"_s, 1);
     GUI_STEP(session.startApp(profile));
     QString mainWindow;
     GUI_STEP(session.signIn(&mainWindow));
@@ -289,7 +289,7 @@ void TestEndToEnd::walkThrough()
     const QJsonObject credentials = profile.credentials();
     QVERIFY(!credentials.contains(u"apiKey") && !credentials.contains(u"serverURL"));
     QCOMPARE(credentials.value(u"connections").toObject().size(), 1);
-    QFile connections(profile.connectionsPath());
+    QFile connections(profile.home() + u"/.mirelo"_s);
     QVERIFY(connections.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(connections.readAll())[u"connections"][0][u"name"].toString(), u"Demo shop"_s);
 
