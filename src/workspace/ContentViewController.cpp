@@ -162,6 +162,13 @@ ContentViewController::ContentViewController(QWidget* parent)
     setShowingResults(false);
     m_historyScroll->hide();
 
+    // Parts whose text or place the tests of the running application read; the other
+    // controls are found by their accessible names.
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_connButton->setObjectName(QStringLiteral("connButton"));
+    m_suggestionsBox->setObjectName(QStringLiteral("suggestionsBox"));
+    m_resultsStatusLabel->setObjectName(QStringLiteral("resultsStatusLabel"));
+
     UpdateManager& updates = UpdateManager::shared();
     connect(&updates, &UpdateManager::updateAvailable, this, &ContentViewController::showUpdateBanner);
     if (const std::optional<UpdateInfo> offer = updates.availableUpdate())
