@@ -390,13 +390,14 @@ private Q_SLOTS:
         context.reset();
         QVERIFY(run(m_executor, u"SELECT 1"_s, c)->result);
 
-        // An executor going away waits for the statement it is running and drops the rest.
+        // An executor going away waits for the statement it is running and drops the rest. The
+        // sleep outlasts a loaded machine's slowest look at pg_stat_activity.
         {
             DatabaseExecutor executor;
-            executor.executeQuery(u"SELECT pg_sleep(0.3)"_s, c, count);
+            executor.executeQuery(u"SELECT pg_sleep(2)"_s, c, count);
             executor.executeQuery(u"CREATE TABLE %1 (id INTEGER)"_s.arg(table), c, count);
             QTRY_COMPARE_WITH_TIMEOUT(
-                firstValue(m_observer, u"SELECT count(*) FROM pg_stat_activity WHERE query = 'SELECT pg_sleep(0.3)'"_s,
+                firstValue(m_observer, u"SELECT count(*) FROM pg_stat_activity WHERE query = 'SELECT pg_sleep(2)'"_s,
                            c),
                 u"1"_s, 10000);
         }
