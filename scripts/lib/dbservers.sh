@@ -39,7 +39,9 @@
 #   MIRELO_TEST_DB_ROOT         the folder holding the servers' data and logs
 #
 # The MariaDB user may also change the server's connection settings (CONNECTION ADMIN), so
-# that tests can check what a read-only session lets through.
+# that tests can check what a read-only session lets through. The PostgreSQL user may create
+# databases, and the MariaDB user those named mirelo_e2e_…, so that a test that changes the
+# sample shop can load a copy of its own.
 
 MIRELO_PG_BIN="${MIRELO_PG_BIN:-/usr/lib/postgresql/15/bin}"
 MIRELO_DB_USER_NAME="mirelo"
@@ -164,7 +166,7 @@ EOF
     for port in "$MIRELO_TEST_PG_PORT" "$MIRELO_TEST_PG_PLAIN_PORT"; do
         [ "$port" = "$MIRELO_TEST_PG_PORT" ] && setup="$dir" || setup="$plain"
         psql -h "$setup" -p "$port" -U postgres -d postgres -X -q -v ON_ERROR_STOP=1 \
-            -c "CREATE ROLE $MIRELO_DB_USER_NAME LOGIN PASSWORD '$MIRELO_TEST_PG_PASSWORD'" \
+            -c "CREATE ROLE $MIRELO_DB_USER_NAME LOGIN CREATEDB PASSWORD '$MIRELO_TEST_PG_PASSWORD'" \
             -c "CREATE DATABASE $MIRELO_DB_DATABASE OWNER $MIRELO_DB_USER_NAME" >/dev/null || return 1
     done
     psql -h "$dir" -p "$MIRELO_TEST_PG_PORT" -U postgres -d postgres -X -q -v ON_ERROR_STOP=1 \
@@ -223,6 +225,7 @@ GRANT ALL PRIVILEGES ON $MIRELO_DB_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
 CREATE DATABASE IF NOT EXISTS $MIRELO_DB_SHOP_DATABASE CHARACTER SET utf8mb4;
 GRANT ALL PRIVILEGES ON $MIRELO_DB_SHOP_DATABASE.* TO '$MIRELO_DB_USER_NAME'@'%';
 GRANT CONNECTION ADMIN ON *.* TO '$MIRELO_DB_USER_NAME'@'%';
+GRANT ALL PRIVILEGES ON \`${MIRELO_DB_USER_NAME}\\_e2e\\_%\`.* TO '$MIRELO_DB_USER_NAME'@'%';
 EOF
     chmod 644 "$MIRELO_TEST_DB_ROOT/mysql-init.sql"
     _mirelo_db_as "$account" mariadb-install-db --no-defaults --datadir="$dir/data" --skip-test-db \

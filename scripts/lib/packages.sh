@@ -9,6 +9,8 @@ MIRELO_PACKAGES=(
     # package does not pull in.
     qt6-httpserver-dev qt6-websockets-dev
     dbus-daemon fonts-dejavu-core openssl
+    # The tests that run the real application: a virtual X display and real input events.
+    xvfb xdotool
     clang-format shellcheck
     libarchive-dev dpkg-dev file
     libpq5 postgresql postgresql-client

@@ -472,6 +472,10 @@ StatementOutcome MySQLClient::execute(const QString& sql, const DatabaseConnecti
     const unsigned long threadId = my.threadId(handle);
     control.setServerCancel([api, connection, threadId] { killQuery(api, connection, threadId); });
     const auto forgetCancel = qScopeGuard([&] { control.clearServerCancel(); });
+    // A stop that came before the cancel was registered found nothing to send: the
+    // statement must not start.
+    if (control.isStopped())
+        return {QueryError::cancelled()};
 
     control.startStatement();
     const QDeadlineTimer deadline = control.statementDeadline();

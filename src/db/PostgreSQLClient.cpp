@@ -276,6 +276,10 @@ StatementOutcome PostgreSQLClient::execute(const QString& sql, const DatabaseCon
         });
     }
     const auto forgetCancel = qScopeGuard([&] { control.clearServerCancel(); });
+    // A stop that came before the cancel was registered found nothing to send: the
+    // statement must not start.
+    if (control.isStopped())
+        return {QueryError::cancelled()};
 
     pq.setNonBlocking(conn, 1);
     control.startStatement();

@@ -42,12 +42,14 @@ void StatementControl::stop()
 {
     if (m_stopped.exchange(true))
         return;
+    // The server's cancel is taken before the waiter wakes: once awake, the statement
+    // ends and clears it, and the server would go on running the statement unasked.
+    cancelOnServer();
     if (m_wakeWrite >= 0) {
         const char byte = 1;
         while (::write(m_wakeWrite, &byte, 1) < 0 && errno == EINTR) {
         }
     }
-    cancelOnServer();
 }
 
 void StatementControl::startStatement()

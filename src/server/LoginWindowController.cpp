@@ -155,12 +155,15 @@ void LoginWindowController::buildUI()
     column->addWidget(fieldLabel(tr("Server URL")));
     column->addSpacing(6);
     m_serverURLField = textField(false, QLatin1String(kExampleServerURL));
+    // The captions are separate labels; assistive technology reads the fields by these.
+    m_serverURLField->setAccessibleName(tr("Server URL"));
     column->addWidget(m_serverURLField);
     column->addSpacing(16);
 
     column->addWidget(fieldLabel(tr("API Key")));
     column->addSpacing(6);
     m_apiKeyField = textField(true, QStringLiteral("mirelo_…"));
+    m_apiKeyField->setAccessibleName(tr("API Key"));
     column->addWidget(m_apiKeyField);
     column->addSpacing(26);
 
@@ -178,6 +181,7 @@ void LoginWindowController::buildUI()
     column->addSpacing(8);
 
     m_statusLabel = new MRLabel;
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_statusLabel->setFont(MRTheme::uiFont(11.5));
     m_statusLabel->setTextColor(MRTheme::danger());
     m_statusLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);

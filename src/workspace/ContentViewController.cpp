@@ -12,20 +12,20 @@
 #include "ui/MRLabel.h"
 #include "ui/MRPanel.h"
 #include "ui/MRSQLTextViewHighlighter.h"
+#include "ui/MRSeparatorView.h"
 #include "ui/MRSettingChip.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRStyleKit.h"
 #include "ui/MRSuggestionRow.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
 #include "workspace/ContentViewControllerDelegate.h"
 #include "workspace/ElidedLabel.h"
-#include "workspace/HairlineView.h"
 #include "workspace/QueryHistory.h"
 #include "workspace/RelativeTime.h"
 #include "workspace/ResultsGridView.h"
 #include "workspace/SQLClassifier.h"
 #include "workspace/WorkspacePage.h"
-#include "workspace/WorkspaceSpinner.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -102,6 +102,18 @@ QHBoxLayout* rowLayout(const QMargins& margins = {})
     return layout;
 }
 
+// The server's reason for a refusal as one clause: its first line, without the severity
+// that PostgreSQL puts in front or a closing full stop.
+QString refusalReason(const QString& message)
+{
+    QString reason = message.section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (reason.startsWith(QLatin1String("ERROR:")))
+        reason = reason.mid(6).trimmed();
+    while (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    return reason;
+}
+
 QString hintText()
 {
     // The platform's own way of writing the shortcut: Command on macOS, Control elsewhere.
@@ -149,6 +161,13 @@ ContentViewController::ContentViewController(QWidget* parent)
     connectionsChanged();
     setShowingResults(false);
     m_historyScroll->hide();
+
+    // Parts whose text or place the tests of the running application read; the other
+    // controls are found by their accessible names.
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_connButton->setObjectName(QStringLiteral("connButton"));
+    m_suggestionsBox->setObjectName(QStringLiteral("suggestionsBox"));
+    m_resultsStatusLabel->setObjectName(QStringLiteral("resultsStatusLabel"));
 
     UpdateManager& updates = UpdateManager::shared();
     connect(&updates, &UpdateManager::updateAvailable, this, &ContentViewController::showUpdateBanner);
@@ -306,7 +325,7 @@ void ContentViewController::buildQueryPane()
     m_connButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     runLine->addWidget(m_connButton, 0, Qt::AlignVCenter);
     runLine->addStretch();
-    m_spinner = new WorkspaceSpinner;
+    m_spinner = new MRSpinnerView;
     runLine->addWidget(m_spinner, 0, Qt::AlignVCenter);
     runLine->addSpacing(8);
     m_hintLabel = makeLabel(hintText(), MRTheme::uiFont(11.5), MRTheme::textTertiary());
@@ -371,7 +390,7 @@ QWidget* ContentViewController::buildSuggestionsBox()
     for (qsizetype i = 0; i < list.size(); ++i) {
         if (i > 0) {
             QHBoxLayout* separator = rowLayout(QMargins(8, 0, 8, 0));
-            separator->addWidget(new HairlineView);
+            separator->addWidget(new MRSeparatorView);
             box->addLayout(separator);
         }
         auto* row = new MRSuggestionRow(list.at(i).icon, list.at(i).text);
@@ -391,14 +410,16 @@ QWidget* ContentViewController::buildResultsBox()
     QHBoxLayout* header = rowLayout();
     header->addWidget(MRStyleKit::sectionHeader(tr("Generated SQL")), 0, Qt::AlignVCenter);
     header->addStretch();
-    m_runSpinner = new WorkspaceSpinner;
+    m_runSpinner = new MRSpinnerView;
     header->addWidget(m_runSpinner, 0, Qt::AlignVCenter);
     header->addSpacing(10);
     m_sqlCopyButton = MRStyleKit::ghostButtonWithTitle(tr("Copy"), this, [this] { copyClicked(); });
     m_sqlCopyButton->setEnabled(false);
     header->addWidget(m_sqlCopyButton, 0, Qt::AlignVCenter);
     header->addSpacing(8);
-    m_executeButton = MRStyleKit::primaryButtonWithTitle(tr("Execute"), this, [this] { executeClicked(); });
+    m_executeButton = MRStyleKit::primaryButtonWithTitle(tr("Execute"), this, [this] { executeOrStopClicked(); });
+    // As Stop it keeps Execute's width, so the buttons beside it stay where they are.
+    m_executeButton->setMinimumWidth(m_executeButton->sizeHint().width());
     header->addWidget(m_executeButton, 0, Qt::AlignTop);
     box->addLayout(header);
     box->addSpacing(12);
@@ -431,6 +452,13 @@ QWidget* ContentViewController::buildResultsBox()
     m_runTicker = new QTimer(this);
     m_runTicker->setInterval(kRunTickMs);
     connect(m_runTicker, &QTimer::timeout, this, &ContentViewController::showRunningTime);
+
+    // Escape stops the running statement while the keyboard is anywhere in the workspace;
+    // at rest it is left to whatever else uses it.
+    m_stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_stopShortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    m_stopShortcut->setEnabled(false);
+    connect(m_stopShortcut, &QShortcut::activated, this, &ContentViewController::stopQuery);
     return m_resultsBox;
 }
 
@@ -620,13 +648,13 @@ void ContentViewController::setGenerating(bool generating)
         m_sendButton->setImage(MRStyleKit::symbol(QStringLiteral("stop.fill"), 13, QFont::Bold));
         m_sendButton->setToolTip(tr("Stop generating"));
         m_sendButton->setAccessibleName(tr("Stop"));
-        m_spinner->start();
+        m_spinner->startAnimation();
     } else {
         m_sendButton->setImage(MRStyleKit::symbol(QStringLiteral("arrow.up"), 15, QFont::Bold));
         // An icon-only button needs a name on hover, too.
         m_sendButton->setToolTip(tr("Send"));
         m_sendButton->setAccessibleName(tr("Send"));
-        m_spinner->stop();
+        m_spinner->stopAnimation();
     }
     m_promptTextView->setReadOnly(generating);
 }
@@ -724,6 +752,14 @@ void ContentViewController::copyClicked()
     });
 }
 
+void ContentViewController::executeOrStopClicked()
+{
+    if (isRunningQuery())
+        stopQuery();
+    else
+        executeClicked();
+}
+
 void ContentViewController::executeClicked()
 {
     const QString sql = m_sqlTextView->toPlainText().trimmed();
@@ -746,22 +782,32 @@ void ContentViewController::executeClicked()
         alert->open();
         return;
     }
+    // What the check lets through runs read-only: the server itself stops what the
+    // heuristic misses, and the question comes when it does.
     if (!SQLClassifier::isDestructive(sql)) {
-        runQuery(sql, *connection);
+        runQuery(sql, *connection, true);
         return;
     }
     confirmDestructive(sql, *connection);
 }
 
-void ContentViewController::confirmDestructive(const QString& sql, const DatabaseConnection& connection)
+void ContentViewController::confirmDestructive(const QString& sql, const DatabaseConnection& connection,
+                                               const QString& refusal)
 {
     auto* alert = new QMessageBox(this);
     alert->setObjectName(QStringLiteral("confirmRunAlert"));
     alert->setIcon(QMessageBox::Warning);
     alert->setWindowTitle(tr("Run this statement?"));
     alert->setText(tr("Run this statement?"));
-    alert->setInformativeText(tr("This query looks like it modifies data or schema (INSERT, UPDATE, DELETE, DROP, "
-                                 "…). That can’t be undone."));
+    QString informative = tr("This query looks like it modifies data or schema (INSERT, UPDATE, DELETE, DROP, "
+                             "…). That can’t be undone.");
+    if (!refusal.isNull()) {
+        const QString reason = refusalReason(refusal);
+        informative += QStringLiteral("\n\n") + (reason.isEmpty()
+                                                     ? tr("The server refused to run it read-only.")
+                                                     : tr("The server refused to run it read-only: “%1”.").arg(reason));
+    }
+    alert->setInformativeText(informative);
     QPushButton* run = alert->addButton(tr("Run Query"), QMessageBox::AcceptRole);
     QPushButton* cancel = alert->addButton(tr("Cancel"), QMessageBox::RejectRole);
     alert->setDefaultButton(run);
@@ -770,24 +816,59 @@ void ContentViewController::confirmDestructive(const QString& sql, const Databas
     alert->setWindowModality(Qt::WindowModal);
     // The statement and the connection are the ones of this press, whatever changes while
     // the question is up.
-    connect(alert, &QMessageBox::finished, this, [this, alert, run, sql, connection] {
+    const bool refused = !refusal.isNull();
+    connect(alert, &QMessageBox::finished, this, [this, alert, run, sql, connection, refused] {
         if (alert->clickedButton() == run)
-            runQuery(sql, connection);
+            runQuery(sql, connection, false);
+        else if (refused)
+            setResultsStatus(tr("The statement was not run."), false);
     });
     alert->open();
 }
 
-void ContentViewController::runQuery(const QString& sql, const DatabaseConnection& connection)
+void ContentViewController::runQuery(const QString& sql, const DatabaseConnection& connection, bool readOnly)
 {
-    m_executeButton->setEnabled(false);
-    m_runSpinner->start();
     setResultsStatus(tr("Running query…"), false);
     m_showingRunningStatus = true;
     m_runClock.start();
     m_runTicker->start();
-    DatabaseExecutor::shared().executeQuery(
-        sql, connection, this,
-        [this, sql](const QueryResultPtr& result, const QString& error) { queryFinished(sql, result, error); });
+    DatabaseExecutor::QueryOptions options;
+    options.readOnly = readOnly;
+    m_runTicket = DatabaseExecutor::shared().executeQuery(
+        sql, connection, options, this,
+        [this, sql, connection, readOnly](const QueryResultPtr& result, const QueryError& error) {
+            queryFinished(sql, connection, readOnly, result, error);
+        });
+    setRunning(true);
+}
+
+void ContentViewController::stopQuery()
+{
+    // The outcome decides what is shown: a statement that finished before the stop
+    // reached it keeps its result.
+    if (isRunningQuery())
+        DatabaseExecutor::shared().cancel(m_runTicket);
+}
+
+void ContentViewController::setRunning(bool running)
+{
+    m_stopShortcut->setEnabled(running);
+    if (running) {
+        m_executeButton->setImage(MRStyleKit::symbol(QStringLiteral("stop.fill"), 10, QFont::Bold));
+        m_executeButton->setImageTint(MRTheme::onAccent());
+        m_executeButton->setStyledTitle(MRStyleKit::titleString(tr("Stop"), MRTheme::onAccent(), QFont::DemiBold, 13));
+        m_executeButton->setToolTip(tr("Stop"));
+        m_executeButton->setAccessibleName(tr("Stop"));
+        m_runSpinner->startAnimation();
+    } else {
+        m_executeButton->setImage(MRIcon());
+        m_executeButton->setStyledTitle(
+            MRStyleKit::titleString(tr("Execute"), MRTheme::onAccent(), QFont::DemiBold, 13));
+        m_executeButton->setToolTip(QString());
+        m_executeButton->setAccessibleName(QString());
+        m_runSpinner->stopAnimation();
+        m_runTicker->stop();
+    }
 }
 
 void ContentViewController::showRunningTime()
@@ -801,23 +882,35 @@ void ContentViewController::showRunningTime()
     }
 }
 
-void ContentViewController::queryFinished(const QString& sql, const QueryResultPtr& result, const QString& error)
+void ContentViewController::queryFinished(const QString& sql, const DatabaseConnection& connection, bool readOnly,
+                                          const QueryResultPtr& result, const QueryError& error)
 {
-    m_executeButton->setEnabled(true);
-    m_runSpinner->stop();
-    m_runTicker->stop();
+    m_runTicket = 0;
+    setRunning(false);
     m_showingRunningStatus = false;
+    // The answer to the user's own Stop, whatever statement is under review now.
+    if (!result && error.kind == QueryError::Kind::Cancelled) {
+        m_resultsGrid->setResult(nullptr);
+        setResultsStatus(tr("Query cancelled."), false);
+        return;
+    }
     // Another statement has been put under review while this one ran: its result would
     // read as that statement's, so it is not shown.
     if (m_sqlTextView->toPlainText().trimmed() != sql)
         return;
     if (result) {
-        m_resultsGrid->setResult(result);
+        m_resultsGrid->setResult(result, {sql, connection});
         setResultsStatus(result->statusMessage.isEmpty() ? tr("Done.") : result->statusMessage, false);
-    } else {
-        m_resultsGrid->setResult(nullptr);
-        setResultsStatus(error.isEmpty() ? tr("Query failed.") : error, true);
+        return;
     }
+    m_resultsGrid->setResult(nullptr);
+    if (readOnly && error.kind == QueryError::Kind::RefusedAsWrite) {
+        // Not a failure yet: the question decides.
+        setResultsStatus(QString(), false);
+        confirmDestructive(sql, connection, error.message);
+        return;
+    }
+    setResultsStatus(error.message.isEmpty() ? tr("Query failed.") : error.message, true);
 }
 
 void ContentViewController::showExamplesMenu()

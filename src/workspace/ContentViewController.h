@@ -1,6 +1,8 @@
 #pragma once
 
 #include "db/DatabaseConnection.h"
+#include "db/DatabaseExecutor.h"
+#include "db/QueryError.h"
 #include "db/QueryResult.h"
 #include "ui/MRContentRootView.h"
 #include "ui/MRTheme.h"
@@ -21,8 +23,10 @@ class MRHistoryRow;
 class MRLabel;
 class MRPanel;
 class MRSettingChip;
+class MRSpinnerView;
 class MRSuggestionRow;
 class QLayout;
+class QShortcut;
 class QSpacerItem;
 class QTextEdit;
 class QTimer;
@@ -32,7 +36,6 @@ class QuerySettings;
 class ResultsGridView;
 class UpdateBannerView;
 class WorkspacePage;
-class WorkspaceSpinner;
 
 // The query workspace, the right-hand pane of the main window: a plain-English prompt
 // goes to the server, the SQL that comes back is shown for review and recorded in the
@@ -40,6 +43,11 @@ class WorkspaceSpinner;
 // as if it changes data or schema) and shows the rows. A second page lists the history.
 // It also offers example prompts, the connection choice, the four generation settings and
 // the update banner. Main thread only.
+//
+// A statement the destructive check lets through runs in a session the server keeps
+// read-only; when the server refuses because it writes, the same confirmation is asked
+// with the server's reason, and "Run Query" runs it again able to write. While a statement
+// runs, Execute becomes Stop (Escape too), which cancels it on the server.
 class ContentViewController final : public MRContentRootView
 {
     Q_OBJECT
@@ -96,6 +104,9 @@ public:
     // 24, within 50 to 280.
     static int sqlCardHeightForText(const QString& sql, int cardWidth);
 
+    // True from Execute (or "Run Query") until the statement's outcome arrives.
+    bool isRunningQuery() const { return m_runTicket != 0; }
+
     // The time the history's relative times are counted from; the clock by default.
     void setClockForTesting(std::function<QDateTime()> clock);
 
@@ -110,7 +121,7 @@ public:
     MRButton* sendButton() const { return m_sendButton; }
     MRButton* connButton() const { return m_connButton; }
     MRLabel* hintLabel() const { return m_hintLabel; }
-    WorkspaceSpinner* spinner() const { return m_spinner; }
+    MRSpinnerView* spinner() const { return m_spinner; }
     QList<MRSettingChip*> settingChips() const { return m_chips; }
     ElidedLabel* statusLabel() const { return m_statusLabel; }
     QWidget* suggestionsBox() const { return m_suggestionsBox; }
@@ -120,7 +131,7 @@ public:
     MRPanel* sqlCard() const { return m_sqlCard; }
     MRButton* sqlCopyButton() const { return m_sqlCopyButton; }
     MRButton* executeButton() const { return m_executeButton; }
-    WorkspaceSpinner* runSpinner() const { return m_runSpinner; }
+    MRSpinnerView* runSpinner() const { return m_runSpinner; }
     MRLabel* resultsStatusLabel() const { return m_resultsStatusLabel; }
     ResultsGridView* resultsGrid() const { return m_resultsGrid; }
     QWidget* historyColumn() const;
@@ -148,10 +159,16 @@ private:
     void generationFinished(const QString& prompt, const std::optional<QString>& sql, const QString& error);
     void cancelGenerate();
     void copyClicked();
+    void executeOrStopClicked();
     void executeClicked();
-    void confirmDestructive(const QString& sql, const DatabaseConnection& connection);
-    void runQuery(const QString& sql, const DatabaseConnection& connection);
-    void queryFinished(const QString& sql, const QueryResultPtr& result, const QString& error);
+    // Asks before running sql able to write; refusal, when set, is the server's reason for
+    // refusing to run it read-only.
+    void confirmDestructive(const QString& sql, const DatabaseConnection& connection, const QString& refusal = {});
+    void runQuery(const QString& sql, const DatabaseConnection& connection, bool readOnly);
+    void stopQuery();
+    void setRunning(bool running);
+    void queryFinished(const QString& sql, const DatabaseConnection& connection, bool readOnly,
+                       const QueryResultPtr& result, const QueryError& error);
     void showRunningTime();
     void showExamplesMenu();
     void insertExample(const QString& prompt);
@@ -190,7 +207,7 @@ private:
     MRButton* m_sendButton = nullptr;
     MRButton* m_connButton = nullptr;
     MRLabel* m_hintLabel = nullptr;
-    WorkspaceSpinner* m_spinner = nullptr;
+    MRSpinnerView* m_spinner = nullptr;
     QList<MRSettingChip*> m_chips;
     ElidedLabel* m_statusLabel = nullptr;
 
@@ -202,10 +219,12 @@ private:
     MRPanel* m_sqlCard = nullptr;
     MRButton* m_sqlCopyButton = nullptr;
     MRButton* m_executeButton = nullptr;
-    WorkspaceSpinner* m_runSpinner = nullptr;
+    MRSpinnerView* m_runSpinner = nullptr;
     MRLabel* m_resultsStatusLabel = nullptr;
     ResultsGridView* m_resultsGrid = nullptr;
     QTimer* m_runTicker = nullptr;
+    QShortcut* m_stopShortcut = nullptr;
+    DatabaseExecutor::Ticket m_runTicket = 0; // the statement running, 0 when none
     QElapsedTimer m_runClock;
     bool m_showingRunningStatus = false;
 

@@ -3,6 +3,7 @@
 #include "ui/MRFocusRing.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
+#include "workspace/ExportProgressPanel.h"
 #include "workspace/QueryResultModel.h"
 #include "workspace/ResultExport.h"
 
@@ -11,10 +12,12 @@
 #include <QClipboard>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -31,10 +34,34 @@ constexpr qreal kHeaderFontSize = 11;
 // NULL on a selected row: the selection's text colour let through this much still reads at 3:1.
 constexpr qreal kNullOnSelectionAlpha = 0.75;
 
-QString& nextFileName()
+struct NextFile
 {
-    static QString path;
-    return path;
+    QString path;
+    std::optional<ResultsGridView::ExportScope> scope;
+};
+
+NextFile& nextFile()
+{
+    static NextFile next;
+    return next;
+}
+
+// A failure as the alert shows it, as a sentence: the library's or server's text without
+// PostgreSQL's severity in front and with a full stop at its end, or what a refusal to
+// write means for an export.
+QString exportErrorText(const QueryError& error)
+{
+    if (error.kind == QueryError::Kind::RefusedAsWrite)
+        return ResultsGridView::tr("The statement changes data, so it is not run again to export all its rows.");
+    QString text = error.message.trimmed();
+    if (text.startsWith(QLatin1String("ERROR:")))
+        text = text.mid(6).trimmed();
+    if (text.isEmpty())
+        return ResultsGridView::tr("The export failed.");
+    text[0] = text[0].toUpper();
+    if (!QStringView(u".!?…").contains(text.back()))
+        text += QLatin1Char('.');
+    return text;
 }
 
 QPainterPath cardPath(const QRectF& rect)
@@ -330,7 +357,7 @@ private:
 ResultsGridView::ResultsGridView(QWidget* parent)
     : QWidget(parent), m_model(new QueryResultModel(this)), m_table(new ResultsTable(this)),
       m_border(new GridBorder(this)), m_menu(new QMenu(this)), m_copyAction(m_menu->addAction(tr("Copy"))),
-      m_exportAction(m_menu->addAction(tr("Export CSV…")))
+      m_exportAction(m_menu->addAction(tr("Export CSV…"))), m_exportAllAction(m_menu->addAction(QString()))
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
@@ -374,7 +401,15 @@ ResultsGridView::ResultsGridView(QWidget* parent)
     connect(m_table, &QWidget::customContextMenuRequested, this, &ResultsGridView::showContextMenu);
     connect(m_menu, &QMenu::aboutToShow, this, &ResultsGridView::updateActions);
     connect(m_copyAction, &QAction::triggered, this, &ResultsGridView::copy);
-    connect(m_exportAction, &QAction::triggered, this, &ResultsGridView::exportCSV);
+    connect(m_exportAction, &QAction::triggered, this, [this] { exportCSV(ExportScope::ShownRows); });
+    connect(m_exportAllAction, &QAction::triggered, this, &ResultsGridView::exportWholeResult);
+    updateActions();
+}
+
+ResultsGridView::~ResultsGridView()
+{
+    if (m_exportTicket != 0)
+        DatabaseExecutor::shared().cancel(m_exportTicket);
 }
 
 QueryResultPtr ResultsGridView::currentResult() const
@@ -382,8 +417,15 @@ QueryResultPtr ResultsGridView::currentResult() const
     return m_model->result();
 }
 
+void ResultsGridView::setResult(QueryResultPtr result, const ResultSource& source)
+{
+    setResult(std::move(result));
+    m_source = source;
+}
+
 void ResultsGridView::setResult(QueryResultPtr result)
 {
+    m_source.reset();
     m_model->setResult(std::move(result));
     QHeaderView* header = m_table->horizontalHeader();
     for (int i = 0; i < header->count(); ++i)
@@ -453,49 +495,128 @@ void ResultsGridView::copy()
     QGuiApplication::clipboard()->setText(ResultExport::tabSeparatedRows(*result, rows));
 }
 
-void ResultsGridView::setNextFileName(const QString& path)
+bool ResultsGridView::offersWholeResult() const
 {
-    nextFileName() = path;
+    const QueryResultPtr result = currentResult();
+    return m_source && result && !result->rows.isEmpty() && result->rowCount > quint64(result->rows.size());
 }
 
-void ResultsGridView::exportCSV()
+ExportProgressPanel* ResultsGridView::exportPanel() const
+{
+    return m_exportPanel;
+}
+
+bool ResultsGridView::canExportWholeResult() const
+{
+    return offersWholeResult() && !isExportingWholeResult();
+}
+
+void ResultsGridView::setNextFileName(const QString& path, std::optional<ExportScope> scope)
+{
+    nextFile() = {path, scope};
+}
+
+void ResultsGridView::exportCSV(ExportScope scope)
 {
     if (!canExportCSV())
         return;
     // The result on screen now is the one written, whatever arrives while the dialog is open.
     const QueryResultPtr shown = currentResult();
+    const std::optional<ResultSource> source = canExportWholeResult() ? m_source : std::nullopt;
 
     auto* dialog = new QFileDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setNameFilter(QStringLiteral("CSV (*.csv)"));
+    // The choice between the rows shown and all rows is the dialog's choice of file type,
+    // which every platform's dialog offers.
+    const QString shownFilter = tr("CSV — the %1 rows shown (*.csv)").arg(shown->rows.size());
+    const QString wholeFilter = tr("CSV — all %1 rows (*.csv)").arg(shown->rowCount);
+    if (source) {
+        dialog->setNameFilters({shownFilter, wholeFilter});
+        dialog->selectNameFilter(scope == ExportScope::WholeResult ? wholeFilter : shownFilter);
+    } else {
+        dialog->setNameFilter(QStringLiteral("CSV (*.csv)"));
+    }
     dialog->setDefaultSuffix(QStringLiteral("csv"));
     dialog->selectFile(QStringLiteral("results.csv"));
-    connect(dialog, &QFileDialog::fileSelected, this, [this, shown](const QString& path) {
+    const QPointer<QFileDialog> asked(dialog);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, asked, shown, source, wholeFilter](const QString& path) {
         if (path.isEmpty())
             return;
+        if (source && asked && asked->selectedNameFilter() == wholeFilter) {
+            startWholeExport(*source, shown->rowCount, path);
+            return;
+        }
         const QString error = ResultExport::writeCSV(*shown, path);
         if (!error.isEmpty())
-            Q_EMIT exportFailed(error);
+            showExportError(error);
     });
     dialog->open();
 
-    if (!nextFileName().isEmpty()) {
-        const QString path = std::exchange(nextFileName(), QString());
+    if (!nextFile().path.isEmpty()) {
+        const NextFile next = std::exchange(nextFile(), NextFile());
         QMetaObject::invokeMethod(
             dialog,
-            [dialog, path] {
-                dialog->selectFile(path);
+            [dialog, next, wholeFilter, shownFilter] {
+                if (next.scope)
+                    dialog->selectNameFilter(*next.scope == ExportScope::WholeResult ? wholeFilter : shownFilter);
+                dialog->selectFile(next.path);
                 static_cast<QDialog*>(dialog)->accept();
             },
             Qt::QueuedConnection);
     }
 }
 
+void ResultsGridView::startWholeExport(const ResultSource& source, quint64 total, const QString& path)
+{
+    if (isExportingWholeResult())
+        return;
+    auto* panel = new ExportProgressPanel(QFileInfo(path).fileName(), total, this);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    m_exportPanel = panel;
+    m_exportTicket = DatabaseExecutor::shared().exportCSV(
+        source.sql, source.connection, path, this,
+        [this](quint64 rows) {
+            if (m_exportPanel)
+                m_exportPanel->setRowsWritten(rows);
+        },
+        [this, path](std::optional<quint64> rows, const QueryError& error) {
+            m_exportTicket = 0;
+            if (m_exportPanel && m_exportPanel->isVisible())
+                m_exportPanel->accept();
+            if (rows) {
+                Q_EMIT wholeResultExported(path, *rows);
+                return;
+            }
+            // Stopped by the user, who needs no word about it: the file is as it was.
+            if (error.kind != QueryError::Kind::Cancelled)
+                showExportError(exportErrorText(error));
+        });
+    const DatabaseExecutor::Ticket ticket = m_exportTicket;
+    connect(panel, &QDialog::rejected, this, [ticket] { DatabaseExecutor::shared().cancel(ticket); });
+    panel->open();
+}
+
+void ResultsGridView::showExportError(const QString& message)
+{
+    auto* alert = new QMessageBox(QMessageBox::Warning, tr("Export CSV"), tr("The rows could not be exported."),
+                                  QMessageBox::Ok, this);
+    alert->setObjectName(QStringLiteral("exportFailedAlert"));
+    alert->setInformativeText(message);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->open();
+    Q_EMIT exportFailed(message);
+}
+
 void ResultsGridView::updateActions()
 {
     m_copyAction->setEnabled(canCopy());
     m_exportAction->setEnabled(canExportCSV());
+    const QueryResultPtr result = currentResult();
+    m_exportAllAction->setVisible(offersWholeResult());
+    m_exportAllAction->setEnabled(canExportWholeResult());
+    m_exportAllAction->setText(tr("Export All %1 Rows as CSV…").arg(result ? result->rowCount : 0));
 }
 
 void ResultsGridView::showContextMenu(const QPoint& position)

@@ -256,6 +256,29 @@ bool SQLClassifier::isDestructive(QStringView sql)
         if (containsModifyingKeyword(codeText(sql, reading)))
             return true;
     }
+    return liftsReadOnly(sql);
+}
+
+bool SQLClassifier::liftsReadOnly(QStringView sql)
+{
+    static const QRegularExpression escape = [] {
+        // A comment between two words reads as a space in code text, so \s+ covers it.
+        QRegularExpression expression(
+            QStringLiteral("\\bread\\s+write\\b|"
+                           "\\bset\\b[^;]*?\\b(?:default_transaction_read_only|transaction_read_only|tx_read_only)\\b"),
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+        expression.optimize();
+        return expression;
+    }();
+    // set_config() takes the setting's name as a string literal, which code text hides.
+    static const QRegularExpression setConfig(QStringLiteral("\\bset_config\\b"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    const bool namesSetting = sql.contains(u"transaction_read_only", Qt::CaseInsensitive);
+    for (const Reading& reading : kReadings) {
+        const QString code = codeText(sql, reading);
+        if (escape.match(code).hasMatch() || (namesSetting && setConfig.match(code).hasMatch()))
+            return true;
+    }
     return false;
 }
 

@@ -7,7 +7,8 @@
 // Tells whether a statement looks as if it changes data or schema, so that the workspace
 // asks before running it. A heuristic over the text alone: one of 21 words (insert, update,
 // delete, drop, …, copy) standing as a whole word, in any letter case, outside string
-// literals and comments.
+// literals and comments; or a text that lifts the read-only mode the workspace runs
+// unconfirmed statements in (see liftsReadOnly()).
 //
 // Literals and comments are found by one left-to-right scan that reads the text the way a
 // server would: a quote inside a comment opens nothing, and comment markers inside a
@@ -59,5 +60,13 @@ QString codeText(QStringView sql, Reading reading);
 
 // Whether text holds one of the 21 words as a whole word, in any letter case.
 bool containsModifyingKeyword(QStringView text);
+
+// Whether the text may leave the read-only session mode before it writes, which the
+// server would then not refuse: a transaction opened or switched READ WRITE (BEGIN,
+// START TRANSACTION, SET [SESSION] TRANSACTION, SET SESSION CHARACTERISTICS), a SET of
+// transaction_read_only, default_transaction_read_only or tx_read_only (SET STATEMENT …
+// FOR included), or set_config() naming one of them. Judged over every reading's code,
+// as isDestructive() does.
+bool liftsReadOnly(QStringView sql);
 
 } // namespace SQLClassifier

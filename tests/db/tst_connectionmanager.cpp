@@ -2,7 +2,6 @@
 #include "stores/KeychainHelper.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -16,19 +15,17 @@ namespace {
 DatabaseConnection record(const QString& id, const QString& name, const QString& password = {})
 {
     DatabaseConnection c;
-    c.connectionId = id;
-    c.name = name;
-    c.password = password;
+    std::tie(c.connectionId, c.name, c.password) = std::tie(id, name, password);
     return c;
 }
 
 // The records' names in order, each with its password after a colon where it has one.
-QStringList names(const ConnectionManager& store)
+QString names(const ConnectionManager& store)
 {
     QStringList result;
     for (const DatabaseConnection& c : store.connections())
         result << c.name + (c.password.isEmpty() ? QString() : u':' + c.password);
-    return result;
+    return result.join(u',');
 }
 
 } // namespace
@@ -37,190 +34,148 @@ class TestConnectionManager : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void readingRecords_data();
-    void readingRecords();
-    void loading_data();
-    void loading();
-    void savedFile();
-    void olderFileMovesPasswords();
-    void duplicateIds();
-    void writeFailureKeepsState();
-
-private:
-    QString path() const { return m_dir.filePath(u".mirelo"_s); }
-    QByteArray fileBytes() const;
-    QJsonObject fileContent() const { return QJsonDocument::fromJson(fileBytes()).object(); }
-    void writeFile(const QByteArray& bytes) const;
-
     QTemporaryDir m_dir;
-};
-
-QByteArray TestConnectionManager::fileBytes() const
-{
-    QFile file(path());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void TestConnectionManager::writeFile(const QByteArray& bytes) const
-{
-    QFile file(path());
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
-void TestConnectionManager::init()
-{
-    QFile::remove(path());
-    QFile::remove(KeychainHelper::storeURL());
-    KeychainHelper::reloadForTesting();
-}
-
-void TestConnectionManager::readingRecords_data()
-{
-    QTest::addColumn<QString>("json");
-    QTest::addColumn<QString>("expected"); // type://host:port, then " ssl" and the password where there are
-    const auto row = [](const char* name, const char* json, const char* expected) {
-        QTest::newRow(name) << json << expected;
-    };
-
-    row("empty object: defaults", "{}", "postgresql://localhost:5432");
-    row("mysql without port", R"({"type":"mysql"})", "mysql://localhost:3306");
-    row("mysql with port 0", R"({"type":"mysql","port":0})", "mysql://localhost:3306");
-    row("other type, port 0", R"({"type":"oracle","port":0})", "oracle://localhost:5432");
-    row("port as digits", R"({"port":"6543"})", "postgresql://localhost:6543");
-    row("port as other text", R"({"type":"mysql","port":"x1"})", "mysql://localhost:3306");
-    row("ssl on", R"({"ssl":true})", "postgresql://localhost:5432 ssl");
-    // An older file's passwords: strict Base64 of UTF-8, anything else is no password.
-    row("base64 password", R"({"password":"cMOkc3N3b3Jk"})", "postgresql://localhost:5432 pässword");
-    row("base64 with a line break", R"({"password":"c2VjcmV0\nMQ="})", "postgresql://localhost:5432");
-    row("base64 without padding", R"({"password":"c2VjcmV0MQ"})", "postgresql://localhost:5432");
-    row("base64 of bytes that are not UTF-8", R"({"password":"/w=="})", "postgresql://localhost:5432");
-    row("not base64", R"({"password":"s3cr3t!!"})", "postgresql://localhost:5432");
-}
-
-void TestConnectionManager::readingRecords()
-{
-    QFETCH(QString, json);
-    QFETCH(QString, expected);
-    const auto c = DatabaseConnection::fromDictionary(QJsonDocument::fromJson(json.toUtf8()).object());
-    QCOMPARE(u"%1://%2:%3"_s.arg(c.type, c.host).arg(c.port) + (c.ssl ? u" ssl"_s : QString()) +
-                 (c.password.isEmpty() ? QString() : u' ' + c.password),
-             expected);
-    // A record without an id gets a fresh one.
-    QVERIFY2(QRegularExpression(u"^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"_s).match(c.connectionId).hasMatch(),
-             qPrintable(c.connectionId));
-}
-
-void TestConnectionManager::loading_data()
-{
-    QTest::addColumn<QByteArray>("bytes"); // null: no file
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QString>("active"); // empty: none
-    QTest::newRow("no file") << QByteArray() << 0 << "";
-    QTest::newRow("not json") << QByteArray("{connections: oops") << 0 << "";
-    QTest::newRow("array at the top") << QByteArray(R"([{"id":"A"}])") << 0 << "";
-    QTest::newRow("connections not an array") << QByteArray(R"({"connections":{"id":"A"}})") << 0 << "";
-    QTest::newRow("elements that are not objects")
-        << QByteArray(R"({"connections":[1,"x",null,{"id":"A"},[],{"id":"B"}]})") << 2 << "";
-    QTest::newRow("active id of no record")
-        << QByteArray(R"({"connections":[{"id":"A"}],"active_connection_id":"B"})") << 1 << "B";
-    QTest::newRow("empty active id") << QByteArray(R"({"connections":[],"active_connection_id":""})") << 0 << "";
-}
-
-void TestConnectionManager::loading()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, count);
-    QFETCH(QString, active);
-    if (!bytes.isNull())
-        writeFile(bytes);
-    ConnectionManager store(path());
-    QCOMPARE(store.connections().size(), count);
-    QCOMPARE(store.activeConnectionId().value_or(QString()), active);
-    QVERIFY(!store.activeConnection());
-    // Only a change writes the file: loading leaves it as it was.
-    QCOMPARE(QFile::exists(path()), !bytes.isNull());
-    QCOMPARE(fileBytes(), bytes);
-}
-
-void TestConnectionManager::savedFile()
-{
+    QString path() const { return m_dir.filePath(u".mirelo"_s); }
+    QByteArray fileBytes() const
     {
-        ConnectionManager store(path());
-        store.addConnection(record(u"A"_s, u"First"_s));
-        store.addConnection(record(u"B"_s, u"Second"_s, u"pw-b"_s));
-        store.setActiveConnectionId(u"B"_s);
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    // Readable by the user alone, and never holding a password.
-    QCOMPARE(QFile::permissions(path()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
-    const QByteArray bytes = fileBytes();
-    QVERIFY2(bytes.count('\n') > 10 && !bytes.contains("password") && !bytes.contains("pw-b"), bytes.constData());
-    // The record as stored: every member but the password, none of them null.
-    QCOMPARE(QJsonDocument::fromJson(bytes)[u"connections"_s][0].toObject(), QJsonObject({{"id", "A"},
-                                                                                          {"name", "First"},
-                                                                                          {"type", "postgresql"},
-                                                                                          {"host", "localhost"},
-                                                                                          {"port", 5432},
-                                                                                          {"database", ""},
-                                                                                          {"username", ""},
-                                                                                          {"ssl", false}}));
+    QJsonObject fileContent() const { return QJsonDocument::fromJson(fileBytes()).object(); }
+    void writeFile(const QByteArray& bytes) const
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
 
-    QCOMPARE(KeychainHelper::connectionPasswords(), (Passwords{{"B", "pw-b"}}));
-    ConnectionManager reread(path());
-    QCOMPARE(names(reread), (QStringList{"First", "Second:pw-b"}));
-    QCOMPARE(reread.activeConnection()->name, u"Second"_s);
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(path());
+        QFile::remove(KeychainHelper::storeURL());
+        KeychainHelper::reloadForTesting();
+    }
 
-    // Removing the active record leaves none active, and its password goes with it.
-    reread.removeConnectionWithId(u"B"_s);
-    QVERIFY(!reread.activeConnectionId() && fileContent()[u"active_connection_id"_s].isNull());
-    QVERIFY(KeychainHelper::connectionPasswords().isEmpty());
-}
+    void readingRecords_data()
+    {
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QString>("expected"); // type://host:port, then " ssl" and the password where there are
+        QTest::newRow("empty object: defaults") << R"({})"
+                                                << "postgresql://localhost:5432";
+        QTest::newRow("mysql with port 0") << R"({"type":"mysql","port":0})"
+                                           << "mysql://localhost:3306";
+        QTest::newRow("other type, no port") << R"({"type":"oracle"})"
+                                             << "oracle://localhost:5432";
+        QTest::newRow("port as digits, ssl") << R"({"port":"6543","ssl":true})"
+                                             << "postgresql://localhost:6543 ssl";
+        QTest::newRow("port as other text") << R"({"type":"mysql","port":"x1"})"
+                                            << "mysql://localhost:3306";
+        // An older file's passwords: strict Base64 of UTF-8, anything else is no password.
+        QTest::newRow("base64 password") << R"({"password":"cMOkc3N3b3Jk"})"
+                                         << "postgresql://localhost:5432 pässword";
+        QTest::newRow("base64 with a line break") << R"({"password":"c2VjcmV0\nMQ="})"
+                                                  << "postgresql://localhost:5432";
+        QTest::newRow("base64 without padding") << R"({"password":"c2VjcmV0MQ"})"
+                                                << "postgresql://localhost:5432";
+        QTest::newRow("base64 of bytes that are not UTF-8") << R"({"password":"/w=="})"
+                                                            << "postgresql://localhost:5432";
+        QTest::newRow("not base64") << R"({"password":"s3cr3t!!"})"
+                                    << "postgresql://localhost:5432";
+    }
 
-void TestConnectionManager::olderFileMovesPasswords()
-{
-    KeychainHelper::saveConnectionPasswords({{"B", "from-store"}});
-    writeFile(R"({"connections":[{"id":"A","name":"Old","type":"mysql","port":0,"password":"b2xkLXB3"},
-                                 {"id":"B","name":"Kept"},{"name":"no id"}],"active_connection_id":"A"})");
-    const ConnectionManager store(path());
-    QCOMPARE(names(store), (QStringList{"Old:old-pw", "Kept:from-store", "no id"}));
-    QCOMPARE(KeychainHelper::connectionPasswords(), (Passwords{{"A", "old-pw"}, {"B", "from-store"}}));
+    void readingRecords()
+    {
+        QFETCH(QString, json);
+        QFETCH(QString, expected);
+        const auto c = DatabaseConnection::fromDictionary(QJsonDocument::fromJson(json.toUtf8()).object());
+        QCOMPARE(u"%1://%2:%3"_s.arg(c.type, c.host).arg(c.port) + (c.ssl ? u" ssl"_s : QString()) +
+                     (c.password.isEmpty() ? QString() : u' ' + c.password),
+                 expected);
+        // A record without an id gets a fresh one.
+        QVERIFY(QRegularExpression(u"^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"_s).match(c.connectionId).hasMatch());
+    }
 
-    // The file is written again at once: no password, the port filled in, the new id kept.
-    QVERIFY(!fileBytes().contains("password"));
-    QCOMPARE(fileContent()[u"connections"_s][0][u"port"_s].toInteger(), 3306);
-    QCOMPARE(fileContent()[u"active_connection_id"_s].toString(), u"A"_s);
-    QCOMPARE(ConnectionManager(path()).connections().at(2).connectionId, store.connections().at(2).connectionId);
-}
+    void loading_data()
+    {
+        QTest::addColumn<QByteArray>("bytes"); // null: no file
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("active"); // empty: none
+        QTest::newRow("no file") << QByteArray() << 0 << "";
+        QTest::newRow("not json") << QByteArray("{connections: oops") << 0 << "";
+        QTest::newRow("connections not an array") << QByteArray(R"({"connections":{"id":"A"}})") << 0 << "";
+        QTest::newRow("elements that are not objects")
+            << QByteArray(R"({"connections":[1,"x",null,{"id":"A"},[],{"id":"B"}]})") << 2 << "";
+        QTest::newRow("active id of no record")
+            << QByteArray(R"({"connections":[{"id":"A"}],"active_connection_id":"B"})") << 1 << "B";
+    }
 
-void TestConnectionManager::duplicateIds()
-{
-    ConnectionManager store(path());
-    store.addConnection(record(u"X"_s, u"one"_s, u"pw"_s));
-    store.addConnection(record(u"Y"_s, u"middle"_s, u"pw-y"_s));
-    store.addConnection(record(u"X"_s, u"two"_s));
-    QCOMPARE(store.connectionWithId(u"X"_s)->name, u"one"_s);
+    void loading()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, count);
+        QFETCH(QString, active);
+        if (!bytes.isNull())
+            writeFile(bytes);
+        ConnectionManager store(path());
+        QCOMPARE(store.connections().size(), count);
+        QCOMPARE(store.activeConnectionId().value_or(QString()), active);
+        QVERIFY(!store.activeConnection());
+        // Only a change writes the file: loading leaves it as it was.
+        QCOMPARE(QFile::exists(path()), !bytes.isNull());
+        QCOMPARE(fileBytes(), bytes);
+    }
 
-    // Only the first record with the id changes; clearing its password clears the store's.
-    store.updateConnection(record(u"X"_s, u"changed"_s));
-    QCOMPARE(KeychainHelper::connectionPasswords(), (Passwords{{"Y", "pw-y"}}));
+    void savedFile()
+    {
+        {
+            ConnectionManager store(path());
+            store.addConnection(record(u"A"_s, u"First"_s));
+            store.addConnection(record(u"B"_s, u"Second"_s, u"pw-b"_s));
+            store.setActiveConnectionId(u"B"_s);
+        }
+        // Readable by the user alone, and never holding a password.
+        QCOMPARE(QFile::permissions(path()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QVERIFY2(!fileBytes().contains("password") && !fileBytes().contains("pw-b"), fileBytes().constData());
+        // The record as stored: every member but the password, none of them null.
+        QCOMPARE(fileContent()[u"connections"_s][0].toObject(),
+                 QJsonDocument::fromJson(R"({"id":"A","name":"First","type":"postgresql","host":"localhost",
+                                             "port":5432,"database":"","username":"","ssl":false})")
+                     .object());
+        QCOMPARE(KeychainHelper::connectionPasswords(), (Passwords{{"B", "pw-b"}}));
+        ConnectionManager reread(path());
+        QCOMPARE(names(reread), u"First,Second:pw-b"_s);
+        QCOMPARE(reread.activeConnection()->name, u"Second"_s);
 
-    // An unknown id changes nothing, yet the file is written again.
-    QVERIFY(QFile::remove(path()));
-    store.updateConnection(record(u"nobody"_s, u"ghost"_s));
-    QCOMPARE(names(ConnectionManager(path())), (QStringList{"changed", "middle:pw-y", "two"}));
+        // Removing the active record leaves none active, and its password goes with it.
+        reread.removeConnectionWithId(u"B"_s);
+        QVERIFY(!reread.activeConnectionId() && fileContent()[u"active_connection_id"_s].isNull());
+        QVERIFY(KeychainHelper::connectionPasswords().isEmpty());
+    }
 
-    store.removeConnectionWithId(u"X"_s);
-    QCOMPARE(names(store), QStringList{"middle:pw-y"});
-}
+    void olderFileMovesPasswords()
+    {
+        KeychainHelper::saveConnectionPasswords({{"B", "from-store"}});
+        writeFile(R"({"connections":[{"id":"A","name":"Old","type":"mysql","port":0,"password":"b2xkLXB3"},
+                                     {"id":"B","name":"Kept"},{"name":"no id"}],"active_connection_id":"A"})");
+        const ConnectionManager store(path());
+        QCOMPARE(names(store), u"Old:old-pw,Kept:from-store,no id"_s);
+        QCOMPARE(KeychainHelper::connectionPasswords(), (Passwords{{"A", "old-pw"}, {"B", "from-store"}}));
 
-void TestConnectionManager::writeFailureKeepsState()
-{
-    ConnectionManager store(m_dir.filePath(u"missing-folder/.mirelo"_s));
-    store.addConnection(record(u"A"_s, u"kept"_s));
-    QCOMPARE(names(store), QStringList{"kept"});
-    QVERIFY(!store.save().isEmpty() && !QFile::exists(store.filePath()));
-}
+        // The file is written again at once: no password, the port filled in, the new id kept.
+        QVERIFY(!fileBytes().contains("password"));
+        QCOMPARE(fileContent()[u"connections"_s][0][u"port"_s].toInteger(), 3306);
+        QCOMPARE(fileContent()[u"active_connection_id"_s].toString(), u"A"_s);
+        QCOMPARE(ConnectionManager(path()).connections().at(2).connectionId, store.connections().at(2).connectionId);
+    }
+
+    void writeFailureKeepsState()
+    {
+        ConnectionManager store(m_dir.filePath(u"missing-folder/.mirelo"_s));
+        store.addConnection(record(u"A"_s, u"kept"_s));
+        QCOMPARE(names(store), u"kept"_s);
+        QVERIFY(!store.save().isEmpty() && !QFile::exists(store.filePath()));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestConnectionManager)
 #include "tst_connectionmanager.moc"

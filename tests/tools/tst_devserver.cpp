@@ -157,6 +157,7 @@ private Q_SLOTS:
     void keyCheck();
     void generationAnswers_data();
     void generationAnswers();
+    void pausedAnswerForAGoneClient();
     void examplesReturnRows_data();
     void examplesReturnRows();
     void examplesRunUnderEverySetting_data() { bothDialects(); }
@@ -339,6 +340,34 @@ void TestDevServer::generationAnswers_data()
                                   << u"[invalid_request] The prompt is empty"_s;
     QTest::newRow("wrong key") << kPostgreSQL << u"count orders"_s << false << u"nope"_s << QString()
                                << u"Invalid API key. Please log in again."_s;
+    QTest::newRow("after a pause") << kMySQL << u"Wait 1 second, then count orders"_s << false << kKey
+                                   << u"SELECT COUNT(*) AS orders_count"_s << QString();
+    QTest::newRow("pause too long") << kPostgreSQL << u"wait 61 seconds then count orders"_s << false << kKey
+                                    << QString() << u"[unsupported_prompt] The demo server waits from 1 to 60"_s;
+    QTest::newRow("no pause") << kPostgreSQL << u"wait 0 seconds, then count orders"_s << false << kKey << QString()
+                              << u"[unsupported_prompt] The demo server waits from 1 to 60"_s;
+}
+
+// A paused answer whose client has given up is not sent; the server says so and goes on.
+void TestDevServer::pausedAnswerForAGoneClient()
+{
+    const qsizetype logStart = m_pg.log().size();
+    APIManager& api = APIManager::shared();
+    api.setServerURL(m_pg.baseUrl());
+    api.setApiKey(kKey);
+    bool called = false;
+    api.searchWithPrompt(u"Wait 1 second, then count orders"_s,
+                         [&called](const std::optional<QString>&, const QString&) { called = true; });
+    // The request has reached the server before it is given up.
+    QTRY_VERIFY_WITH_TIMEOUT(m_pg.log().mid(logStart).contains(u"POST /api/v1 200 waiting 1 s before answering\n"_s),
+                             10000);
+    api.cancelPendingRequests();
+    QTRY_VERIFY_WITH_TIMEOUT(m_pg.log().mid(logStart).count(u'\n') == 2, 10000);
+    QVERIFY2(m_pg.log().mid(logStart).contains(u"POST /api/v1 200 not sent: the client left during the 1 s pause"_s),
+             qPrintable(m_pg.log().mid(logStart)));
+    QVERIFY(!called);
+    const Answer next = generate(kPostgreSQL, u"count orders"_s);
+    QVERIFY2(next.sql, qPrintable(next.error));
 }
 
 // What the application makes of each answer: the settings travel with the prompt, refusals

@@ -13,6 +13,8 @@ for name in MRButton-primary-hover-dark MRButton-ghost-pressed-light MRPill-on-d
             ResultsGridView-wide-dark ResultsGridView-empty-light \
             MRSQLTextViewHighlighter-readonly-rest-dark MRSQLTextViewHighlighter-readonly-selected-light \
             ContentViewController-results-760-light ContentViewController-history-filtered-1040-dark \
+            ContentViewController-running-760-dark ExportProgressPanel-progress-light \
+            ResultsGridView-menu-capped-dark \
             LoginWindowController-rest-light LoginWindowController-validating-dark \
             LoginWindowController-error-light MainWindowController-results-dark \
             Gallery-overview-light Gallery-overview-dark; do

@@ -1,6 +1,11 @@
 #include "db/ConnectionManager.h"
 #include "ui/MRButton.h"
+#include "ui/MRClickRow.h"
+#include "ui/MRImageView.h"
+#include "ui/MRLabel.h"
+#include "ui/MRPill.h"
 #include "ui/MRSidebarRow.h"
+#include "ui/MRTheme.h"
 #include "ui/ThemeManager.h"
 #include "window/MainWindowController.h"
 #include "workspace/ContentViewController.h"
@@ -10,10 +15,11 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
 #include <QTemporaryDir>
@@ -25,272 +31,342 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct LogoutRecorder : MainWindowControllerDelegate
+// The open pop-up menu as text: items joined by "|", "-" for a separator, "[x] " before a
+// checked item.
+QString popupText()
 {
-    int logouts = 0;
-    void mainWindowControllerDidLogout(MainWindowController*) override { ++logouts; }
-};
-
-void setHistory(const QStringList& prompts)
-{
-    QueryHistory& history = QueryHistory::shared();
-    history.clearAll();
-    for (qsizetype i = prompts.size() - 1; i >= 0; --i)
-        history.addRecord(QueryRecord::make(prompts.at(i), u"SELECT %1"_s.arg(i)));
+    QStringList shown;
+    if (const auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+        for (const QAction* action : menu->actions())
+            shown << (action->isSeparator() ? u"-"_s : (action->isChecked() ? u"[x] "_s : QString()) + action->text());
+    return shown.join(u'|');
 }
 
-QPushButton* button(QMessageBox* box, const QString& text)
+// Chooses the item of the open pop-up menu whose text starts so.
+void choose(const QString& startingWith)
 {
-    for (QAbstractButton* candidate : box->buttons())
-        if (candidate->text() == text)
-            return qobject_cast<QPushButton*>(candidate);
-    return nullptr;
+    for (QAction* action : qobject_cast<QMenu*>(QApplication::activePopupWidget())->actions())
+        if (!action->isSeparator() && action->text().startsWith(startingWith))
+            return action->trigger();
+    QFAIL(qPrintable(u"no menu item "_s + startingWith));
 }
 
 } // namespace
 
-// The main window as its user meets it: the toolbar's search and appearance switch, the
-// hub between its panes in the order the stores and panes are told, the frame kept across
-// launches, and the sign-out confirmation.
-class TestMainWindow : public QObject
+// The main window as its user meets it, through its toolbar and its sidebar: the search,
+// the appearance switch, the recents and what choosing one loads, the fixed rows and the
+// menus, the frame and the recents' folding kept across launches, the sign-out confirmation.
+class TestMainWindow : public QObject, MainWindowControllerDelegate
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void init();
-    void cleanup();
-    void searchIsDebounced();
-    void appearanceButtonCycles();
-    void recentUnderFilterLoadsItsRecord();
-    void connectionChoiceReachesStoreAndPanes();
-    void clearHistoryEmptiesEverything();
-    void sizesAndSidebarToggle();
-    void frameSurvivesRestart();
-    void signOutAsksFirst();
-    void connectionSheetComesAndGoes();
-    void keyboard();
-
-private:
     std::unique_ptr<MainWindowController> m_window;
+    int m_logouts = 0;
+    void mainWindowControllerDidLogout(MainWindowController*) override { ++m_logouts; }
+
+    SidebarViewController* sidebar() const { return m_window->sidebar(); }
+    ContentViewController* content() const { return m_window->content(); }
+    QString titles() const
+    {
+        QStringList texts;
+        for (const MRSidebarRow* row : sidebar()->recentRows())
+            texts << row->titleText();
+        return texts.join(u'|');
+    }
+    // Makes the history hold these prompts, first = newest, record i running "SELECT i", and
+    // shows it in both panes.
+    void setHistory(const QStringList& prompts)
+    {
+        QueryHistory::shared().clearAll();
+        for (qsizetype i = prompts.size() - 1; i >= 0; --i)
+            QueryHistory::shared().addRecord(QueryRecord::make(prompts.at(i), u"SELECT %1"_s.arg(i)));
+        if (m_window) {
+            sidebar()->reloadRecents();
+            content()->reloadHistory();
+        }
+    }
+    void restart()
+    {
+        m_window = std::make_unique<MainWindowController>();
+        m_window->setDelegate(this);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QSettings().clear();
+        setHistory({});
+        for (const DatabaseConnection& connection : ConnectionManager::shared().connections())
+            ConnectionManager::shared().removeConnectionWithId(connection.connectionId);
+        ThemeManager::shared().setMode(ThemeManager::Mode::System);
+        restart();
+    }
+
+    void cleanup() { m_window.reset(); }
+
+    void searchIsDebounced()
+    {
+        setHistory({u"orders by month"_s, u"late orders"_s, u"users"_s});
+        QLineEdit* search = m_window->searchField();
+        search->setFocus();
+        // Five keystrokes in a burst filter nothing until the burst is over, then once, whole.
+        QTest::keyClicks(search, u"order"_s);
+        QCOMPARE(sidebar()->searchFilter(), std::nullopt);
+        QTRY_COMPARE(sidebar()->searchFilter(), std::optional<QString>(u"order"_s));
+        QCOMPARE(content()->historyFilter(), std::optional<QString>(u"order"_s));
+        QCOMPARE(sidebar()->recentRows().size(), 2);
+        // Clearing the field lifts the filter in both panes.
+        search->clear();
+        QTRY_COMPARE(sidebar()->searchFilter(), std::nullopt);
+        QCOMPARE(content()->historyFilter(), std::nullopt);
+        QCOMPARE(sidebar()->recentRows().size(), 3);
+    }
+
+    void recentsUnderFilter_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("click"); // a visible row, or -1
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("no filter") << QString() << u"Orders by month|top customers|(empty prompt)|ORDERS today"_s << 2
+                                   << u"SELECT 2"_s;
+        QTest::newRow("second match is record 3")
+            << u"orders"_s << u"Orders by month|ORDERS today"_s << 1 << u"SELECT 3"_s;
+        QTest::newRow("case and blanks of the prompt") << u"  TOP"_s << u"top customers"_s << 0 << u"SELECT 1"_s;
+        QTest::newRow("a leading space is matched too") << u" orders"_s << QString() << -1 << QString();
+    }
+
+    void recentsUnderFilter()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, shown);
+        QFETCH(int, click);
+        QFETCH(QString, loaded);
+        setHistory({u"Orders by month"_s, u"  top customers\n"_s, u" \n\t "_s, u"ORDERS today"_s});
+        sidebar()->filterRecentsWithQuery(filter);
+        QCOMPARE(titles(), shown);
+        QCOMPARE(sidebar()->emptyRecentsLabel()->isVisible(), shown.isEmpty());
+        // The first row shown carries the status dot, whichever record it is.
+        const QList<MRSidebarRow*> rows = sidebar()->recentRows();
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            QCOMPARE(rows.at(i)->dotColor(), i == 0 ? MRTheme::statusDot() : MRTheme::textTertiary());
+        if (click < 0)
+            return;
+        // Chosen from the history view, the record loads into the query view.
+        QTest::mouseClick(sidebar()->pill(), Qt::LeftButton, {}, QPoint(sidebar()->pill()->width() - 10, 10));
+        QCOMPARE(content()->mainView(), ContentViewController::MainView::History);
+        QTest::mouseClick(rows.at(click), Qt::LeftButton);
+        QCOMPARE(content()->sqlTextView()->toPlainText(), loaded);
+        QCOMPARE(content()->mainView(), ContentViewController::MainView::Query);
+        QCOMPARE(sidebar()->pill()->selectedIndex(), 0);
+        for (const MRSidebarRow* row : rows)
+            QCOMPARE(row->isSelected(), row == rows.at(click));
+    }
+
+    void appearanceButtonCycles()
+    {
+        MRButton* theme = m_window->themeButton();
+        for (const auto& [tooltip, symbol] :
+             {std::pair(u"Appearance: Light"_s, u"sun.max"_s), std::pair(u"Appearance: Dark"_s, u"moon.stars"_s),
+              std::pair(u"Appearance: System"_s, u"circle.lefthalf.filled"_s)}) {
+            QTest::mouseClick(theme, Qt::LeftButton);
+            QCOMPARE(theme->toolTip(), tooltip);
+            QCOMPARE(theme->image().name(), symbol);
+        }
+        // A change made elsewhere (the application's menu) reaches the button too.
+        ThemeManager::shared().setMode(ThemeManager::Mode::Dark);
+        QCOMPARE(theme->toolTip(), u"Appearance: Dark"_s);
+    }
+
+    // The sidebar's rows and menus, each doing its work through the main window.
+    void sidebarRows()
+    {
+        setHistory({u"one"_s, u"two"_s});
+        m_window->sidebarDidSelectView(1);
+        QTest::mouseClick(sidebar()->primaryRow(), Qt::LeftButton);
+        QCOMPARE(content()->mainView(), ContentViewController::MainView::Query);
+        QCOMPARE(sidebar()->pill()->selectedIndex(), 0);
+
+        QTest::mouseClick(sidebar()->recentsOptionsButton(), Qt::LeftButton);
+        choose(u"Clear History"_s);
+        QCOMPARE(QueryHistory::shared().count(), 0);
+        QVERIFY(sidebar()->recentRows().isEmpty() && content()->historyRows().isEmpty());
+        // A new record reaches the sidebar through the workspace's message.
+        QueryHistory::shared().addRecord(QueryRecord::make(u"three"_s, u"SELECT 3"_s));
+        m_window->contentDidAddHistoryRecord();
+        QCOMPARE(titles(), u"three"_s);
+
+        // Databases opens the connection sheet; what it saves reaches the connection menu.
+        QTest::mouseClick(sidebar()->databasesRow(), Qt::LeftButton);
+        ConnectionSheetController* sheet = m_window->sheetController();
+        QVERIFY(sheet && sheet->sheet()->isVisible() && sheet->sheet()->parentWidget() == m_window.get());
+        sheet->addClicked();
+        sheet->saveClicked();
+        sheet->doneClicked();
+        QTRY_VERIFY(!m_window->sheetController());
+        QTest::mouseClick(sidebar()->connectionRow(), Qt::LeftButton);
+        QCOMPARE(popupText(), u"[x] No database|-|New Connection  ·  localhost:5432|-|Manage Databases…"_s);
+
+        // A connection chosen in either pane is stored, and both panes show it.
+        choose(u"New Connection"_s);
+        const QString saved = ConnectionManager::shared().connections().first().connectionId;
+        QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::optional<QString>(saved));
+        QCOMPARE(sidebar()->connectionRow()->titleText(), u"New Connection"_s);
+        QVERIFY(content()->connButton()->text().endsWith(u"New Connection"_s));
+        m_window->contentDidSelectConnectionId(std::nullopt);
+        QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::nullopt);
+        QCOMPARE(sidebar()->connectionRow()->titleText(), u"No database"_s);
+        QVERIFY(content()->connButton()->text().endsWith(u"No database"_s));
+        QTest::mouseClick(sidebar()->connectionRow(), Qt::LeftButton);
+        choose(u"Manage"_s);
+        QVERIFY(m_window->sheetController());
+    }
+
+    void recentsFold_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("toggles"); // "m" a click on the header, "k" Space on it
+        QTest::addColumn<bool>("collapsed");
+        QTest::newRow("nothing stored: open") << QVariant() << QString() << false;
+        QTest::newRow("stored true: folded at start") << QVariant(true) << QString() << true;
+        QTest::newRow("twice restores") << QVariant() << u"mk"_s << false;
+        QTest::newRow("unfolded from stored") << QVariant(true) << u"k"_s << false;
+    }
+
+    void recentsFold()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, toggles);
+        QFETCH(bool, collapsed);
+        const auto key = QLatin1String(SidebarViewController::kRecentsCollapsedKey);
+        if (stored.isValid())
+            QSettings().setValue(key, stored);
+        setHistory({u"a"_s, u"b"_s});
+        restart();
+        bool folded = stored.toBool();
+        for (const QChar how : toggles) {
+            if (how == u'm') {
+                QTest::mouseClick(sidebar()->recentsHeader(), Qt::LeftButton);
+            } else {
+                sidebar()->recentsHeader()->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(sidebar()->recentsHeader(), Qt::Key_Space);
+            }
+            folded = !folded;
+            QVERIFY(sidebar()->isRecentsAnimating());
+            QCOMPARE(QSettings().value(key).toBool(), folded);
+            QTRY_VERIFY(!sidebar()->isRecentsAnimating());
+        }
+        // What shows, now and after a restart, which applies the stored state at once.
+        for (const bool restarted : {false, true}) {
+            if (restarted) {
+                restart();
+                QVERIFY(!sidebar()->isRecentsAnimating());
+            }
+            QCOMPARE(sidebar()->isRecentsCollapsed(), collapsed);
+            QCOMPARE(sidebar()->recentsChevron()->image().name(), collapsed ? u"chevron.right"_s : u"chevron.down"_s);
+            QCOMPARE(sidebar()->recentsScroll()->isVisible(), !collapsed);
+        }
+    }
+
+    void sizesAndSidebarToggle()
+    {
+        m_window->resize(1040, 720);
+        QSplitter* split = m_window->splitter();
+        QVERIFY(split->widget(0)->width() >= 248 && split->widget(0)->width() <= 300);
+        const int width = split->widget(0)->width();
+        m_window->toggleSidebarAction()->trigger();
+        QVERIFY(m_window->isSidebarCollapsed());
+        QTest::mouseClick(m_window->sidebarButton(), Qt::LeftButton);
+        QVERIFY(!m_window->isSidebarCollapsed());
+        QCOMPARE(split->widget(0)->width(), width);
+    }
+
+    void frameSurvivesRestart()
+    {
+        const QRect available = m_window->screen()->availableGeometry();
+        m_window->setGeometry(QRect(available.topLeft() + QPoint(30, 40), QSize(900, 600)));
+        const QRect frame = m_window->geometry();
+        m_window->close();
+        m_window = std::make_unique<MainWindowController>();
+        QCOMPARE(m_window->geometry(), frame);
+
+        // A frame larger than this screen is brought inside its visible area.
+        m_window->setGeometry(QRect(available.topLeft(), available.size() + QSize(400, 300)));
+        m_window->close();
+        m_window = std::make_unique<MainWindowController>();
+        QVERIFY2(available.contains(m_window->geometry()), "the restored frame reaches outside the screen");
+    }
+
+    void signOutAsksFirst()
+    {
+        for (const QString& answer : {u"Cancel"_s, u"Sign Out"_s}) {
+            m_window->signOutClicked();
+            QMessageBox* box = m_window->signOutConfirmation();
+            QVERIFY(box);
+            QCOMPARE(box->text() + u'\n' + box->informativeText(),
+                     u"Sign Out?\nYour API key will be removed from this device."_s);
+            QCOMPARE(box->windowModality(), Qt::WindowModal);
+            QCOMPARE(box->defaultButton()->text(), u"Sign Out"_s);
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == answer)
+                    button->click();
+            QTRY_VERIFY(!m_window->signOutConfirmation());
+            QCOMPARE(m_logouts, answer == u"Cancel"_s ? 0 : 1);
+        }
+    }
+
+    void keyboard()
+    {
+        setHistory({u"first"_s, u"second"_s});
+        const QList<MRSidebarRow*> rows = sidebar()->recentRows();
+        // Within the toolbar, and within the sidebar.
+        for (const QList<QWidget*>& order :
+             {QList<QWidget*>{m_window->sidebarButton(), m_window->searchField(), m_window->themeButton(),
+                              m_window->moreButton()},
+              QList<QWidget*>{sidebar()->pill(), sidebar()->primaryRow(), sidebar()->databasesRow(),
+                              sidebar()->recentsHeader(), sidebar()->recentsOptionsButton(), rows.at(0), rows.at(1),
+                              sidebar()->connectionRow()}}) {
+            order.first()->setFocus(Qt::TabFocusReason);
+            for (qsizetype i = 1; i < order.size(); ++i) {
+                QTest::keyClick(order.at(i - 1), Qt::Key_Tab);
+                QCOMPARE(QApplication::focusWidget(), order.at(i));
+            }
+        }
+        // Rows reloaded later still sit between the options and the connection row.
+        setHistory({u"third"_s});
+        sidebar()->recentsOptionsButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sidebar()->recentsOptionsButton(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), sidebar()->recentRows().at(0));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), sidebar()->connectionRow());
+
+        // The menus open from the keyboard, and Down and Return choose from them.
+        sidebar()->recentsOptionsButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sidebar()->recentsOptionsButton(), Qt::Key_Space);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Down);
+        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
+        QCOMPARE(QueryHistory::shared().count(), 0);
+
+        // Ctrl+F reaches the search from anywhere.
+        QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), m_window->searchField());
+    }
 };
-
-void TestMainWindow::init()
-{
-    QSettings().clear();
-    setHistory({});
-    for (const DatabaseConnection& connection : ConnectionManager::shared().connections())
-        ConnectionManager::shared().removeConnectionWithId(connection.connectionId);
-    ConnectionManager::shared().setActiveConnectionId(std::nullopt);
-    ThemeManager::shared().setMode(ThemeManager::Mode::System);
-    m_window = std::make_unique<MainWindowController>();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
-void TestMainWindow::cleanup()
-{
-    m_window.reset();
-}
-
-void TestMainWindow::searchIsDebounced()
-{
-    setHistory({u"orders by month"_s, u"late orders"_s, u"users"_s});
-    m_window->sidebar()->reloadRecents();
-    QLineEdit* search = m_window->searchField();
-    search->setFocus();
-    // Five keystrokes in a burst filter nothing until the burst is over, then once, whole.
-    QTest::keyClicks(search, u"order"_s);
-    QCOMPARE(m_window->sidebar()->searchFilter(), std::nullopt);
-    QCOMPARE(m_window->content()->historyFilter(), std::nullopt);
-    QTRY_COMPARE(m_window->sidebar()->searchFilter(), std::optional<QString>(u"order"_s));
-    QCOMPARE(m_window->content()->historyFilter(), std::optional<QString>(u"order"_s));
-    QCOMPARE(m_window->sidebar()->recentRows().size(), 2);
-
-    // Clearing the field lifts the filter in both panes.
-    search->clear();
-    QTRY_COMPARE(m_window->sidebar()->searchFilter(), std::nullopt);
-    QCOMPARE(m_window->content()->historyFilter(), std::nullopt);
-    QCOMPARE(m_window->sidebar()->recentRows().size(), 3);
-}
-
-void TestMainWindow::appearanceButtonCycles()
-{
-    MRButton* theme = m_window->themeButton();
-    QCOMPARE(theme->accessibleName(), u"Toggle appearance"_s);
-    const QList<std::pair<QString, QString>> expected{
-        {u"Appearance: Light"_s, u"sun.max"_s},
-        {u"Appearance: Dark"_s, u"moon.stars"_s},
-        {u"Appearance: System"_s, u"circle.lefthalf.filled"_s},
-    };
-    for (const auto& [tooltip, symbol] : expected) {
-        QTest::mouseClick(theme, Qt::LeftButton);
-        QCOMPARE(theme->toolTip(), tooltip);
-        QCOMPARE(theme->image().name(), symbol);
-        QCOMPARE(theme->accessibleName(), u"Toggle appearance"_s);
-    }
-    // A change made elsewhere (the application's menu) reaches the button too.
-    ThemeManager::shared().setMode(ThemeManager::Mode::Dark);
-    QCOMPARE(theme->toolTip(), u"Appearance: Dark"_s);
-}
-
-void TestMainWindow::recentUnderFilterLoadsItsRecord()
-{
-    setHistory({u"orders by month"_s, u"users"_s, u"late orders"_s});
-    m_window->sidebar()->reloadRecents();
-    m_window->sidebar()->filterRecentsWithQuery(u"orders"_s);
-    const QList<MRSidebarRow*> rows = m_window->sidebar()->recentRows();
-    QCOMPARE(rows.size(), 2);
-    QTest::mouseClick(rows.at(1), Qt::LeftButton);
-    // The second visible row is the third record.
-    QCOMPARE(m_window->content()->promptTextView()->toPlainText(), u"late orders"_s);
-    QCOMPARE(m_window->content()->sqlTextView()->toPlainText(), u"SELECT 2"_s);
-    QCOMPARE(m_window->content()->mainView(), ContentViewController::MainView::Query);
-}
-
-void TestMainWindow::connectionChoiceReachesStoreAndPanes()
-{
-    DatabaseConnection shop;
-    shop.name = u"Shop"_s;
-    ConnectionManager::shared().addConnection(shop);
-    m_window->sidebarDidSelectConnectionId(shop.connectionId);
-    QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::optional<QString>(shop.connectionId));
-    QCOMPARE(m_window->sidebar()->connectionRow()->titleText(), u"Shop"_s);
-    QVERIFY(m_window->content()->connButton()->text().endsWith(u"Shop"_s));
-
-    m_window->contentDidSelectConnectionId(std::nullopt);
-    QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::nullopt);
-    QCOMPARE(m_window->sidebar()->connectionRow()->titleText(), u"No database"_s);
-    QVERIFY(m_window->content()->connButton()->text().endsWith(u"No database"_s));
-}
-
-void TestMainWindow::clearHistoryEmptiesEverything()
-{
-    setHistory({u"one"_s, u"two"_s});
-    m_window->sidebar()->reloadRecents();
-    m_window->content()->reloadHistory();
-    QCOMPARE(m_window->content()->historyRows().size(), 2);
-    m_window->sidebarDidRequestClearHistory();
-    QCOMPARE(QueryHistory::shared().count(), 0);
-    QVERIFY(m_window->sidebar()->recentRows().isEmpty());
-    QVERIFY(m_window->content()->historyRows().isEmpty());
-
-    // A new record reaches the sidebar through the workspace's message.
-    QueryHistory::shared().addRecord(QueryRecord::make(u"three"_s, u"SELECT 3"_s));
-    m_window->contentDidAddHistoryRecord();
-    QCOMPARE(m_window->sidebar()->recentRows().size(), 1);
-}
-
-void TestMainWindow::sizesAndSidebarToggle()
-{
-    QCOMPARE(m_window->minimumSize(), QSize(840, 560));
-    m_window->resize(300, 200);
-    QCOMPARE(m_window->size(), QSize(840, 560));
-    m_window->resize(1040, 720);
-    QSplitter* split = m_window->splitter();
-    QVERIFY(split->widget(0)->width() >= 248 && split->widget(0)->width() <= 300);
-    // Dragging the divider far right stops the sidebar at its maximum.
-    QSplitterHandle* handle = split->handle(1);
-    QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(0, 100));
-    QMouseEvent drag(QEvent::MouseMove, QPointF(600 - handle->x(), 100),
-                     handle->mapToGlobal(QPointF(600 - handle->x(), 100)), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(handle, &drag);
-    QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(600 - handle->x(), 100));
-    QCOMPARE(split->widget(0)->width(), 300);
-    QVERIFY(split->widget(1)->width() >= 480);
-
-    const int before = split->sizes().at(0);
-    m_window->toggleSidebarAction()->trigger();
-    QVERIFY(m_window->isSidebarCollapsed());
-    QTest::mouseClick(m_window->sidebarButton(), Qt::LeftButton);
-    QVERIFY(!m_window->isSidebarCollapsed());
-    QCOMPARE(split->sizes().at(0), before);
-}
-
-void TestMainWindow::frameSurvivesRestart()
-{
-    const QRect available = m_window->screen()->availableGeometry();
-    m_window->setGeometry(QRect(available.topLeft() + QPoint(30, 40), QSize(900, 600)));
-    const QRect frame = m_window->geometry();
-    m_window->close();
-    m_window = std::make_unique<MainWindowController>();
-    QCOMPARE(m_window->geometry(), frame);
-
-    // A frame larger than this screen is brought inside its visible area.
-    m_window->setGeometry(QRect(available.topLeft(), available.size() + QSize(400, 300)));
-    m_window->close();
-    m_window = std::make_unique<MainWindowController>();
-    QVERIFY2(available.contains(m_window->geometry()), "the restored frame reaches outside the screen");
-}
-
-void TestMainWindow::signOutAsksFirst()
-{
-    LogoutRecorder recorder;
-    m_window->setDelegate(&recorder);
-    for (const QString& answer : {u"Cancel"_s, u"Sign Out"_s}) {
-        m_window->signOutClicked();
-        QMessageBox* box = m_window->signOutConfirmation();
-        QVERIFY(box);
-        QCOMPARE(box->text(), u"Sign Out?"_s);
-        QCOMPARE(box->informativeText(), u"Your API key will be removed from this device."_s);
-        QCOMPARE(box->windowModality(), Qt::WindowModal);
-        QCOMPARE(box->buttons().size(), 2);
-        QCOMPARE(box->defaultButton(), button(box, u"Sign Out"_s));
-        button(box, answer)->click();
-        QTRY_VERIFY(!m_window->signOutConfirmation());
-        QTRY_COMPARE(recorder.logouts, answer == u"Cancel"_s ? 0 : 1);
-    }
-    QCOMPARE(recorder.logouts, 1);
-}
-
-void TestMainWindow::connectionSheetComesAndGoes()
-{
-    m_window->sidebarDidRequestManageConnections();
-    ConnectionSheetController* first = m_window->sheetController();
-    QVERIFY(first && first->sheet()->isVisible());
-    QCOMPARE(first->sheet()->parentWidget(), m_window.get());
-    first->addClicked();
-    first->saveClicked();
-    first->doneClicked();
-    QTRY_VERIFY(!m_window->sheetController());
-    // The saved connection shows in the sidebar's menu source and the workspace at once.
-    QCOMPARE(ConnectionManager::shared().connections().size(), 1);
-    QCOMPARE(m_window->sidebar()->connectionRow()->titleText(), u"No database"_s);
-}
-
-void TestMainWindow::keyboard()
-{
-    m_window->activateWindow();
-    m_window->sidebarButton()->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(m_window->sidebarButton(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), m_window->searchField());
-    QTest::keyClick(m_window->searchField(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), m_window->themeButton());
-    QTest::keyClick(m_window->themeButton(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), m_window->moreButton());
-
-    QCOMPARE(m_window->focusSearchAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
-    QCOMPARE(m_window->toggleSidebarAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::META | Qt::Key_S));
-    QCOMPARE(m_window->newQueryAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
-    QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);
-    QCOMPARE(QApplication::focusWidget(), m_window->searchField());
-    QVERIFY(!m_window->moreButton()->accessibleName().isEmpty());
-    QVERIFY(!m_window->sidebarButton()->accessibleName().isEmpty());
-}
 
 // A screen the size of an ordinary desktop, since the offscreen platform's own is smaller
 // than the window's minimum.
 int main(int argc, char** argv)
 {
     QTemporaryDir folder;
-    const QString config = folder.filePath(u"screens.json"_s);
-    QFile file(config);
+    QFile file(folder.filePath(u"screens.json"_s));
     if (!file.open(QIODevice::WriteOnly))
         return 1;
     file.write(R"({"screens": [{"name": "desktop", "x": 0, "y": 0, "width": 1600, "height": 1000,
                                 "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
     file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(file.fileName()));
     QApplication app(argc, argv);
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -3,6 +3,7 @@
 #include "db/DatabaseExecutor.h"
 #include "server/APIManager.h"
 #include "stores/QuerySettings.h"
+#include "support/TestDatabases.h"
 #include "support/TestHttpServer.h"
 #include "ui/MRButton.h"
 #include "ui/MRContentFlipped.h"
@@ -11,6 +12,7 @@
 #include "ui/MRPanel.h"
 #include "ui/MRSQLTextViewHighlighter.h"
 #include "ui/MRSettingChip.h"
+#include "ui/MRSpinnerView.h"
 #include "ui/MRSuggestionRow.h"
 #include "update/UpdateBannerView.h"
 #include "update/UpdateManager.h"
@@ -21,7 +23,6 @@
 #include "workspace/RelativeTime.h"
 #include "workspace/ResultsGridView.h"
 #include "workspace/WorkspacePage.h"
-#include "workspace/WorkspaceSpinner.h"
 
 #include <QClipboard>
 #include <QJsonDocument>
@@ -61,24 +62,6 @@ public:
     }
 };
 
-// The shop database on one of the servers that scripts/test starts, or nullopt.
-std::optional<DatabaseConnection> shopConnection(const QString& type)
-{
-    const QString prefix = type == u"postgresql"_s ? u"MIRELO_TEST_PG_"_s : u"MIRELO_TEST_MYSQL_"_s;
-    const auto env = [&](const char* name) { return qEnvironmentVariable((prefix + QLatin1String(name)).toLatin1()); };
-    if (env("PORT").isEmpty())
-        return std::nullopt;
-    DatabaseConnection c;
-    c.name = type == u"postgresql"_s ? u"Shop on PostgreSQL"_s : u"Shop on MariaDB"_s;
-    c.type = type;
-    c.host = env("HOST");
-    c.port = env("PORT").toLongLong();
-    c.database = env("SHOP_DATABASE");
-    c.username = env("USER");
-    c.password = env("PASSWORD");
-    return c;
-}
-
 QString titleOf(const MRButton* button)
 {
     QString text;
@@ -114,7 +97,52 @@ void press(QMessageBox* box, const QString& title)
     QFAIL(qPrintable(u"The alert has no button "_s + title));
 }
 
+// Objects the tests create carry the process id, so that test programs running side by
+// side never meet.
+QString suffixed(const char* sql)
+{
+    return QString::fromUtf8(sql).replace(u"%1"_s, QString::number(QCoreApplication::applicationPid()));
+}
+
+// The first value of the first row, "∅" for NULL, or the error; run able to write.
+QString firstValue(DatabaseExecutor& executor, const QString& sql, const DatabaseConnection& c)
+{
+    QString value;
+    bool done = false;
+    executor.executeQuery(sql, c, &executor, [&](const QueryResultPtr& result, const QString& error) {
+        done = true;
+        if (!result)
+            value = error;
+        else if (result->rows.isEmpty() || result->rows.first().isEmpty())
+            value = u"no rows"_s;
+        else
+            value = result->rows.first().first().value_or(u"∅"_s);
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 60000))
+        return u"no answer"_s;
+    return value;
+}
+
+QString runningQuery(const QString& type, const QString& sql)
+{
+    return (type == u"postgresql"_s ? u"SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query = '%1'"_s
+                                    : u"SELECT count(*) FROM information_schema.PROCESSLIST WHERE INFO = '%1'"_s)
+        .arg(sql);
+}
+
+void bothServers()
+{
+    QTest::addColumn<QString>("type");
+    QTest::newRow("postgresql") << u"postgresql"_s;
+    QTest::newRow("mysql") << u"mysql"_s;
+}
+
 } // namespace
+
+// Declares the shop connection `var` on the server of `type` and makes it the active one.
+#define USE_SHOP(var, type)                                                                                            \
+    MIRELO_REQUIRE_DATABASE(var, type, TestDatabases::Server::Tls, TestDatabases::variable(type, "SHOP_DATABASE"));    \
+    useConnection(m_connectionIds.value(type))
 
 class TestWorkspace : public QObject
 {
@@ -124,7 +152,7 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void wholeFlow_data();
+    void wholeFlow_data() { bothServers(); }
     void wholeFlow();
     void promptKeys();
     void generatingAndCancel();
@@ -135,6 +163,15 @@ private Q_SLOTS:
     void confirmation();
     void longStatement();
     void libraryErrorText();
+    void readsRunUnasked_data();
+    void readsRunUnasked();
+    void refusedWrites_data();
+    void refusedWrites();
+    void stop_data();
+    void stop();
+    void timedOut_data() { bothServers(); }
+    void timedOut();
+    void cappedResultOffersTheWhole();
     void copy();
     void historyPage();
     void relativeTime_data();
@@ -153,12 +190,14 @@ private:
     void generate(const QString& prompt, const QString& sql);
     void useConnection(const std::optional<QString>& id);
     void makeContent();
-    QString requireServer(const QString& type);
+    void execute(int timeout = 30000);
 
     std::unique_ptr<TestHttpServer> m_server;
     std::unique_ptr<ContentViewController> m_content;
     std::unique_ptr<WindowStandIn> m_window;
-    QMap<QString, QString> m_connectionIds; // by type, and "unnamed"
+    QMap<QString, QString> m_connectionIds; // the shop on each server by type, and "unnamed"
+    // Prepares, checks and looks at the servers beside the workspace's own executor.
+    DatabaseExecutor m_observer;
 };
 
 void TestWorkspace::initTestCase()
@@ -168,7 +207,9 @@ void TestWorkspace::initTestCase()
     APIManager::shared().setApiKey(u"key"_s);
     ConnectionManager& connections = ConnectionManager::shared();
     for (const QString& type : {u"postgresql"_s, u"mysql"_s}) {
-        if (const auto c = shopConnection(type)) {
+        if (auto c = TestDatabases::connection(type, TestDatabases::Server::Tls,
+                                               TestDatabases::variable(type, "SHOP_DATABASE"))) {
+            c->name = type == u"postgresql"_s ? u"Shop on PostgreSQL"_s : u"Shop on MariaDB"_s;
             connections.addConnection(*c);
             m_connectionIds.insert(type, c->connectionId);
         }
@@ -206,17 +247,9 @@ void TestWorkspace::cleanup()
     m_content.reset();
     m_window.reset();
     APIManager::shared().cancelPendingRequests();
+    QuerySettings::shared().setAllowDestructive(false);
     DatabaseExecutor::setLibrarySearchListForTesting(u"postgresql"_s, std::nullopt);
-}
-
-QString TestWorkspace::requireServer(const QString& type)
-{
-    if (!m_connectionIds.contains(type)) {
-        if (qEnvironmentVariableIsSet("MIRELO_TEST_DB_REQUIRED"))
-            qFatal("The database servers' MIRELO_TEST_* variables are missing.");
-        return {};
-    }
-    return m_connectionIds.value(type);
+    DatabaseExecutor::shared().setStatementTimeLimitForTesting(DatabaseExecutor::kStatementTimeLimit);
 }
 
 void TestWorkspace::useConnection(const std::optional<QString>& id)
@@ -240,27 +273,18 @@ void TestWorkspace::generate(const QString& prompt, const QString& sql)
     QTRY_COMPARE(m_content->statusLabel()->text(), u"SQL generated. Review it, then Execute."_s);
 }
 
-void TestWorkspace::wholeFlow_data()
+// Presses Execute and waits until the statement is done.
+void TestWorkspace::execute(int timeout)
 {
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<QString>("failure");
-    QTest::newRow("postgresql") << u"postgresql"_s << u"SELECT id, name FROM products ORDER BY id LIMIT 3"_s
-                                << u"ERROR:  relation \"no_such_table\" does not exist"_s;
-    QTest::newRow("mysql") << u"mysql"_s << u"SELECT id, name FROM products ORDER BY id LIMIT 3"_s
-                           << u"Table 'mirelo_shop.no_such_table' doesn't exist"_s;
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), timeout);
 }
 
 void TestWorkspace::wholeFlow()
 {
     QFETCH(QString, type);
-    QFETCH(QString, sql);
-    QFETCH(QString, failure);
-    const QString id = requireServer(type);
-    if (id.isEmpty())
-        QSKIP("No test database servers: run scripts/test.");
-    useConnection(id);
-
+    USE_SHOP(c, type);
+    const QString sql = u"SELECT id, name FROM products ORDER BY id LIMIT 3"_s;
     generate(u"  three products\n"_s, sql);
     // The server got the trimmed prompt; the statement is shown highlighted for review.
     const QJsonObject body = QJsonDocument::fromJson(m_server->requests().constLast().body).object();
@@ -268,21 +292,25 @@ void TestWorkspace::wholeFlow()
     QCOMPARE(m_content->sqlTextView()->toPlainText(), sql);
     const MRSQLTextViewHighlighter* highlighter = MRSQLTextViewHighlighter::of(m_content->sqlTextView());
     QVERIFY(highlighter && !highlighter->spans().isEmpty());
-    QVERIFY(m_content->resultsBox()->isVisible());
-    QVERIFY(!m_content->suggestionsBox()->isVisible());
-    QVERIFY(m_content->sqlCopyButton()->isEnabled());
+    QVERIFY(m_content->resultsBox()->isVisible() && !m_content->suggestionsBox()->isVisible());
     // Recorded once, and the window told.
-    QCOMPARE(QueryHistory::shared().count(), 1);
     QCOMPARE(QueryHistory::shared().records().constFirst().prompt, u"three products"_s);
     QCOMPARE(m_window->added, 1);
     QCOMPARE(m_content->historyRows().size(), 1);
 
-    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-    QVERIFY(!m_content->executeButton()->isEnabled());
-    QVERIFY(m_content->runSpinner()->isSpinning());
+    MRButton* button = m_content->executeButton();
+    const int width = button->width();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(m_content->isRunningQuery() && m_content->runSpinner()->isAnimating());
     QCOMPARE(m_content->resultsStatusLabel()->text(), u"Running query…"_s);
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
-    QVERIFY(!m_content->runSpinner()->isSpinning());
+    // Execute becomes Stop, still enabled and as wide as before.
+    QVERIFY(button->isEnabled());
+    QCOMPARE(button->image().name(), u"stop.fill"_s);
+    QCOMPARE(button->text() + button->toolTip(), u"StopStop"_s);
+    QCOMPARE(button->width(), width);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+    QCOMPARE(button->text(), u"Execute"_s);
+    QVERIFY(button->image().isNull() && !m_content->runSpinner()->isAnimating());
     const QueryResultPtr result = m_content->resultsGrid()->currentResult();
     QVERIFY(result);
     QCOMPARE(result->columnNames, QStringList({u"id"_s, u"name"_s}));
@@ -290,16 +318,14 @@ void TestWorkspace::wholeFlow()
     QTRY_COMPARE(m_content->resultsGrid()->height(), ResultsGridView::heightForRows(3));
     QVERIFY2(m_content->resultsStatusLabel()->text().startsWith(u"3 rows ("_s),
              qPrintable(m_content->resultsStatusLabel()->text()));
-    QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
     // Running never touches the history.
     QCOMPARE(QueryHistory::shared().count(), 1);
 
     // A failing statement empties the grid and shows the server's sentence.
     generate(u"broken"_s, u"SELECT * FROM no_such_table"_s);
-    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    execute();
     QVERIFY(!m_content->resultsGrid()->currentResult());
-    QVERIFY2(m_content->resultsStatusLabel()->text().startsWith(failure),
+    QVERIFY2(m_content->resultsStatusLabel()->text().contains(u"no_such_table"_s),
              qPrintable(m_content->resultsStatusLabel()->text()));
     QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
 }
@@ -313,8 +339,7 @@ void TestWorkspace::promptKeys()
     QTest::keyClick(prompt, Qt::Key_Return);
     QTest::keyClicks(prompt, u"second"_s);
     QTest::keyClick(prompt, Qt::Key_Enter, Qt::KeypadModifier);
-    QTest::keyClicks(prompt, u"third"_s);
-    QCOMPARE(prompt->toPlainText(), u"first\nsecond\nthird"_s);
+    QCOMPARE(prompt->toPlainText(), u"first\nsecond\n"_s);
     QCOMPARE(m_server->requests().size(), 0);
     // Ctrl with the keypad's Enter sends, as Ctrl+Return does.
     QTest::keyClick(prompt, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
@@ -323,7 +348,6 @@ void TestWorkspace::promptKeys()
 
     // Only white space: an error sentence, focus back on the prompt, no request.
     prompt->setPlainText(u" \n\t \n"_s);
-    QVERIFY(!m_content->promptPlaceholder()->isVisible());
     m_content->sendButton()->setFocus();
     QTest::mouseClick(m_content->sendButton(), Qt::LeftButton);
     QCOMPARE(m_content->statusLabel()->text(), u"Enter a prompt to generate SQL."_s);
@@ -335,10 +359,6 @@ void TestWorkspace::promptKeys()
 void TestWorkspace::generatingAndCancel()
 {
     MRButton* send = m_content->sendButton();
-    QCOMPARE(send->image().name(), u"arrow.up"_s);
-    QCOMPARE(send->toolTip(), u"Send"_s);
-    QCOMPARE(send->accessibleName(), u"Send"_s);
-
     // The server holds the answer's body until told.
     TestHttpServer::Response late = TestHttpServer::json(200, answer(u"SELECT 'late'"_s));
     late.pauseAfterBodyBytes = 0;
@@ -346,12 +366,8 @@ void TestWorkspace::generatingAndCancel()
     QTest::keyClicks(m_content->promptTextView(), u"slow one"_s);
     QTest::mouseClick(send, Qt::LeftButton);
     QCOMPARE(send->image().name(), u"stop.fill"_s);
-    QCOMPARE(send->image().pointSize(), 13.0);
     QCOMPARE(send->toolTip(), u"Stop generating"_s);
-    QCOMPARE(send->accessibleName(), u"Stop"_s);
-    QVERIFY(send->isEnabled());
-    QVERIFY(m_content->promptTextView()->isReadOnly());
-    QVERIFY(m_content->spinner()->isSpinning());
+    QVERIFY(send->isEnabled() && m_content->promptTextView()->isReadOnly() && m_content->spinner()->isAnimating());
     QCOMPARE(m_content->statusLabel()->text(), u"Generating SQL…"_s);
 
     // The whole answer is on its way back when Ctrl+Return, doing what the button does
@@ -362,11 +378,8 @@ void TestWorkspace::generatingAndCancel()
     QVERIFY(m_server->waitForAnswers(1));
     QTest::keyClick(m_content->promptTextView(), Qt::Key_Return, Qt::ControlModifier);
     QCOMPARE(m_content->statusLabel()->text(), u"Generation cancelled."_s);
-    QCOMPARE(m_content->statusLabel()->textColor(), MRTheme::textSecondary());
     QCOMPARE(send->image().name(), u"arrow.up"_s);
-    QCOMPARE(send->image().pointSize(), 15.0);
-    QVERIFY(!m_content->promptTextView()->isReadOnly());
-    QVERIFY(!m_content->spinner()->isSpinning());
+    QVERIFY(!m_content->promptTextView()->isReadOnly() && !m_content->spinner()->isAnimating());
 
     // The late answer is never shown.
     QTRY_COMPARE(ended.size(), 1);
@@ -379,41 +392,32 @@ void TestWorkspace::generatingAndCancel()
 void TestWorkspace::generationAnswers()
 {
     generate(u"first"_s, u"SELECT 1 AS kept"_s);
-
-    // A failed generation leaves the statement, grid and history as they were.
+    // A failed generation leaves the statement and history as they were.
     m_server->route(
         "POST", "/api/v1",
         TestHttpServer::json(400, R"({"status":"error","error":"No table matches.","error_type":"schema"})"));
-    QTest::keyClicks(m_content->promptTextView(), u" again"_s);
     QTest::mouseClick(m_content->sendButton(), Qt::LeftButton);
     QTRY_COMPARE(m_content->statusLabel()->text(), u"[schema] No table matches."_s);
-    QCOMPARE(m_content->statusLabel()->textColor(), MRTheme::danger());
     QCOMPARE(m_content->sqlTextView()->toPlainText(), u"SELECT 1 AS kept"_s);
     QCOMPARE(QueryHistory::shared().count(), 1);
-    QCOMPARE(m_window->added, 1);
 
     // Success with an empty statement still counts: an empty card, Copy off, a record.
     generate(u"nothing"_s, QString());
-    QVERIFY(m_content->resultsBox()->isVisible());
+    QVERIFY(m_content->resultsBox()->isVisible() && !m_content->sqlCopyButton()->isEnabled());
     QCOMPARE(m_content->sqlTextView()->toPlainText(), QString());
-    QVERIFY(!m_content->sqlCopyButton()->isEnabled());
     QCOMPARE(QueryHistory::shared().count(), 2);
-    QCOMPARE(QueryHistory::shared().records().constFirst().sql, QString());
     QCOMPARE(m_window->added, 2);
 }
 
 void TestWorkspace::executeChecks_data()
 {
     QTest::addColumn<QString>("sql");
-    QTest::addColumn<QString>("connection"); // "", "postgresql", "missing driver"
+    QTest::addColumn<QString>("connection"); // "", "unnamed", "missing driver"
     QTest::addColumn<QString>("status");     // the results status, or empty with the driver alert
-
-    QTest::newRow("empty statement") << QString() << u"postgresql"_s << u"Generate SQL first."_s;
-    QTest::newRow("blank statement") << u" \n "_s << u"postgresql"_s << u"Generate SQL first."_s;
+    QTest::newRow("blank statement") << u" \n "_s << u"unnamed"_s << u"Generate SQL first."_s;
     QTest::newRow("no connection") << u"DELETE FROM t"_s << QString() << u"Select a database connection first."_s;
     // The missing library is found before the statement is judged.
     QTest::newRow("missing driver, destructive") << u"DELETE FROM t"_s << u"missing driver"_s << QString();
-    QTest::newRow("missing driver") << u"SELECT 1"_s << u"missing driver"_s << QString();
 }
 
 void TestWorkspace::executeChecks()
@@ -421,10 +425,8 @@ void TestWorkspace::executeChecks()
     QFETCH(QString, sql);
     QFETCH(QString, connection);
     QFETCH(QString, status);
-    if (!connection.isEmpty()) {
-        // Any record of the type will do: nothing reaches a server here.
+    if (!connection.isEmpty()) // any record of the type will do: nothing reaches a server here
         useConnection(m_connectionIds.value(u"unnamed"_s));
-    }
     if (connection == u"missing driver"_s)
         DatabaseExecutor::setLibrarySearchListForTesting(u"postgresql"_s, QStringList{u"/nonexistent/libpq.so.5"_s});
 
@@ -434,14 +436,12 @@ void TestWorkspace::executeChecks()
         QMessageBox* alert = openAlert(m_content.get(), u"driverNotFoundAlert"_s);
         QVERIFY(alert);
         QCOMPARE(alert->windowModality(), Qt::WindowModal);
-        QCOMPARE(alert->icon(), QMessageBox::Warning);
         QCOMPARE(alert->text(), u"Driver Not Found"_s);
         QCOMPARE(alert->informativeText(), DatabaseExecutor::installInstructionsForType(u"postgresql"_s));
         QVERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
         press(alert, u"OK"_s);
         QTRY_VERIFY(!m_content->findChild<QMessageBox*>(u"driverNotFoundAlert"_s));
         QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
-        QVERIFY(m_content->executeButton()->isEnabled());
     } else {
         QCOMPARE(m_content->resultsStatusLabel()->text(), status);
         QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
@@ -455,7 +455,6 @@ void TestWorkspace::confirmation_data()
     QTest::addColumn<bool>("switchWhileOpen");
     QTest::addColumn<bool>("allowDestructive");
     QTest::newRow("cancel") << u"Cancel"_s << false << false;
-    QTest::newRow("run") << u"Run Query"_s << false << false;
     QTest::newRow("run after a switch") << u"Run Query"_s << true << false;
     QTest::newRow("writes allowed still asks") << u"Run Query"_s << false << true;
 }
@@ -465,11 +464,8 @@ void TestWorkspace::confirmation()
     QFETCH(QString, answer);
     QFETCH(bool, switchWhileOpen);
     QFETCH(bool, allowDestructive);
-    const QString postgres = requireServer(u"postgresql"_s);
-    if (postgres.isEmpty())
-        QSKIP("No test database servers: run scripts/test.");
+    USE_SHOP(c, u"postgresql"_s);
     QuerySettings::shared().setAllowDestructive(allowDestructive);
-    useConnection(postgres);
 
     // A quoted identifier named like a keyword looks destructive, and the answer tells
     // which server ran it.
@@ -478,50 +474,40 @@ void TestWorkspace::confirmation()
     QMessageBox* alert = openAlert(m_content.get(), u"confirmRunAlert"_s);
     QVERIFY(alert);
     QCOMPARE(alert->windowModality(), Qt::WindowModal);
-    QCOMPARE(alert->icon(), QMessageBox::Warning);
     QCOMPARE(alert->text(), u"Run this statement?"_s);
     QCOMPARE(alert->informativeText(), u"This query looks like it modifies data or schema (INSERT, UPDATE, DELETE, "
                                        "DROP, …). That can’t be undone."_s);
     QCOMPARE(alert->defaultButton()->text(), u"Run Query"_s);
-    QCOMPARE(alert->buttons().size(), 2);
     if (switchWhileOpen)
         useConnection(m_connectionIds.value(u"mysql"_s));
 
     press(alert, answer);
     // Running starts with the answer.
-    QCOMPARE(m_content->executeButton()->isEnabled(), answer == u"Cancel"_s);
+    QCOMPARE(m_content->isRunningQuery(), answer != u"Cancel"_s);
     QTRY_VERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+    const QueryResultPtr result = m_content->resultsGrid()->currentResult();
     if (answer == u"Cancel"_s) {
-        QVERIFY(m_content->executeButton()->isEnabled());
+        QVERIFY(!result);
         QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
-        QVERIFY(!m_content->resultsGrid()->currentResult());
-        QuerySettings::shared().setAllowDestructive(false);
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
-    const QueryResultPtr result = m_content->resultsGrid()->currentResult();
     QVERIFY2(result, qPrintable(m_content->resultsStatusLabel()->text()));
     QVERIFY(result->rows.at(0).at(0).value_or(QString()).startsWith(u"PostgreSQL"_s));
     if (switchWhileOpen)
         QVERIFY(titleOf(m_content->connButton()).endsWith(u"Shop on MariaDB"_s));
-    QuerySettings::shared().setAllowDestructive(false);
 }
 
 void TestWorkspace::longStatement()
 {
-    const QString postgres = requireServer(u"postgresql"_s);
-    if (postgres.isEmpty())
-        QSKIP("No test database servers: run scripts/test.");
-    useConnection(postgres);
+    USE_SHOP(c, u"postgresql"_s);
     QueryHistory::shared().addRecord(QueryRecord::make(u"other"_s, u"SELECT 2"_s));
-
     generate(u"slow"_s, u"SELECT 1 AS n FROM pg_sleep(2.5)"_s);
     QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
     // The window keeps answering while the statement runs, and says for how long.
     const QRegularExpression elapsed(u"^Running query… [12] s$"_s);
     QTRY_VERIFY_WITH_TIMEOUT(elapsed.match(m_content->resultsStatusLabel()->text()).hasMatch(), 5000);
-    QVERIFY(!m_content->executeButton()->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
     QVERIFY(m_content->resultsStatusLabel()->text().startsWith(u"1 row ("_s));
 
     // A statement replaced while it runs does not lend its result to the one now shown.
@@ -529,9 +515,7 @@ void TestWorkspace::longStatement()
     QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
     m_content->loadHistoryRecordAtIndex(2);
     QCOMPARE(m_content->sqlTextView()->toPlainText(), u"SELECT 2"_s);
-    QVERIFY(!m_content->executeButton()->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
-    QVERIFY(!m_content->runSpinner()->isSpinning());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
     QVERIFY(!m_content->resultsGrid()->currentResult());
     QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
 }
@@ -541,22 +525,186 @@ void TestWorkspace::libraryErrorText()
     // libpq ends its message with a line break and indents its hint with a tab; the
     // status shows neither as blank space.
     DatabaseConnection refused;
-    refused.name = u"Refused"_s;
     refused.host = u"127.0.0.1"_s;
     refused.port = 1;
     ConnectionManager::shared().addConnection(refused);
     useConnection(refused.connectionId);
     generate(u"anything"_s, u"SELECT 1"_s);
-    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(m_content->executeButton()->isEnabled(), 30000);
+    execute();
     ConnectionManager::shared().removeConnectionWithId(refused.connectionId);
     const QString text = m_content->resultsStatusLabel()->text();
-    QVERIFY2(text.startsWith(u"Connection failed: "_s), qPrintable(text));
-    QVERIFY2(text.contains(u"\n    Is the server running"_s), qPrintable(text));
-    QVERIFY(!text.contains(u'\t'));
-    QVERIFY(!text.endsWith(u'\n'));
+    QVERIFY2(text.startsWith(u"Connection failed: "_s) && text.contains(u"\n    Is the server running"_s),
+             qPrintable(text));
+    QVERIFY(!text.contains(u'\t') && !text.endsWith(u'\n'));
+}
+
+void TestWorkspace::readsRunUnasked_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("value"); // the first value, or empty for any
+    const QString pg = u"postgresql"_s;
+    const QString my = u"mysql"_s;
+    QTest::newRow("postgresql: explain") << pg << u"EXPLAIN SELECT name FROM products"_s << QString();
+    QTest::newRow("postgresql: cte")
+        << pg << u"WITH cheap AS (SELECT id FROM products ORDER BY price LIMIT 2) SELECT count(*) FROM cheap"_s
+        << u"2"_s;
+    // The session the statement ran in was read-only.
+    QTest::newRow("postgresql: show") << pg << u"SHOW default_transaction_read_only"_s << u"on"_s;
+    QTest::newRow("postgresql: several reads") << pg << u"SELECT 1 AS a; SELECT 2 AS b"_s << u"2"_s;
+    QTest::newRow("mysql: explain") << my << u"EXPLAIN SELECT name FROM products"_s << QString();
+    QTest::newRow("mysql: show") << my << u"SHOW VARIABLES LIKE 'tx_read_only'"_s << u"tx_read_only"_s;
+}
+
+void TestWorkspace::readsRunUnasked()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    QFETCH(QString, value);
+    USE_SHOP(c, type);
+    generate(u"a read"_s, sql);
+    // Running at once, without a question.
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QVERIFY(m_content->isRunningQuery());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+    QVERIFY(!m_content->findChild<QMessageBox*>());
+    const QueryResultPtr result = m_content->resultsGrid()->currentResult();
+    QVERIFY2(result, qPrintable(m_content->resultsStatusLabel()->text()));
+    if (!value.isEmpty())
+        QCOMPARE(result->rows.value(0).value(0).value_or(QString()), value);
+}
+
+void TestWorkspace::refusedWrites_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("refusedByServer"); // else the text itself is found to ask first
+    QTest::addColumn<QString>("check");        // a query whose first value shows the statement's effect
+    QTest::addColumn<QString>("values");       // that value before, then after the statement
+    const auto row = [](const char* name, const char* type, const char* sql, bool server, const char* check,
+                        const char* values) {
+        QTest::newRow(name) << QString::fromLatin1(type) << suffixed(sql) << server << suffixed(check)
+                            << QString::fromLatin1(values);
+    };
+    row("postgresql: nextval", "postgresql", "select nextval('ws_s_%1')", true, "SELECT is_called FROM ws_s_%1", "f t");
+    // Lifting the read-only mode in the text itself is found before anything runs.
+    row("postgresql: lifts read-only", "postgresql", "SET transaction_read_only = off; SELECT nextval('ws_s_%1')",
+        false, "SELECT is_called FROM ws_s_%1", "f t");
+    row("mysql: nextval", "mysql", "SELECT NEXTVAL(ws_s_%1)", true, "SELECT next_not_cached_value FROM ws_s_%1",
+        "1 1001");
+}
+
+void TestWorkspace::refusedWrites()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    QFETCH(bool, refusedByServer);
+    QFETCH(QString, check);
+    QFETCH(QString, values);
+    USE_SHOP(c, type);
+    const auto tidy = qScopeGuard([&] { firstValue(m_observer, suffixed("DROP SEQUENCE IF EXISTS ws_s_%1"), c); });
+    QCOMPARE(firstValue(m_observer, suffixed("CREATE SEQUENCE ws_s_%1"), c), u"no rows"_s);
+    generate(u"a write in disguise"_s, sql);
+
+    const QString asked = u"This query looks like it modifies data or schema (INSERT, UPDATE, DELETE, DROP, …). "
+                          "That can’t be undone."_s;
+    const QRegularExpression reason(
+        u"^\\n\\nThe server refused to run it read-only: “(cannot execute .+ in a read-only transaction|"
+        "Cannot execute statement in a READ ONLY transaction)”\\.$"_s);
+    for (const QString& answer : {u"Cancel"_s, u"Run Query"_s}) {
+        QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+        QMessageBox* alert = openAlert(m_content.get(), u"confirmRunAlert"_s);
+        QVERIFY(alert);
+        QVERIFY(!m_content->isRunningQuery());
+        QVERIFY2(alert->informativeText().startsWith(asked), qPrintable(alert->informativeText()));
+        const QString added = alert->informativeText().mid(asked.size());
+        QVERIFY2(refusedByServer ? reason.match(added).hasMatch() : added.isEmpty(), qPrintable(added));
+        // No failure while the question is open: the statement changed nothing yet.
+        QCOMPARE(m_content->resultsStatusLabel()->text(), QString());
+        QCOMPARE(firstValue(m_observer, check, c), values.section(u' ', 0, 0));
+
+        press(alert, answer);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
+        QTRY_VERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
+        if (answer == u"Cancel"_s) {
+            QCOMPARE(m_content->resultsStatusLabel()->text(),
+                     refusedByServer ? u"The statement was not run."_s : QString());
+            QCOMPARE(firstValue(m_observer, check, c), values.section(u' ', 0, 0));
+        } else {
+            QVERIFY2(m_content->resultsGrid()->currentResult(), qPrintable(m_content->resultsStatusLabel()->text()));
+            QCOMPARE(firstValue(m_observer, check, c), values.section(u' ', 1));
+        }
+    }
+}
+
+void TestWorkspace::stop_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("escape"); // else the Stop button
+    QTest::newRow("postgresql, Stop") << u"postgresql"_s << u"select pg_sleep(30)"_s << false;
+    QTest::newRow("mysql, Escape") << u"mysql"_s << u"select sleep(30)"_s << true;
+}
+
+void TestWorkspace::stop()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, sql);
+    QFETCH(bool, escape);
+    USE_SHOP(c, type);
+    generate(u"a long wait"_s, sql);
+    QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, runningQuery(type, sql), c), u"1"_s, 30000);
+    if (escape)
+        QTest::keyClick(m_content->promptTextView(), Qt::Key_Escape);
+    else
+        QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+    // Well within the statement's 30 seconds, so it was stopped.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 10000);
+    QCOMPARE(m_content->resultsStatusLabel()->text(), u"Query cancelled."_s);
+    QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
+    QVERIFY(!m_content->resultsGrid()->currentResult());
+    QCOMPARE(m_content->executeButton()->text(), u"Execute"_s);
+    // Stopped on the server too, and the next statement runs at once.
+    QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, runningQuery(type, sql), c), u"0"_s, 10000);
+    generate(u"the next one"_s, u"SELECT 2 AS b"_s);
+    execute(10000);
+    const QueryResultPtr result = m_content->resultsGrid()->currentResult();
+    QVERIFY2(result, qPrintable(m_content->resultsStatusLabel()->text()));
+
+    // Stopping once the result has arrived does nothing.
+    const QString summary = m_content->resultsStatusLabel()->text();
+    QTest::keyClick(m_content->promptTextView(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_content->resultsGrid()->currentResult(), result);
+    QCOMPARE(m_content->resultsStatusLabel()->text(), summary);
+}
+
+void TestWorkspace::timedOut()
+{
+    QFETCH(QString, type);
+    USE_SHOP(c, type);
+    DatabaseExecutor::shared().setStatementTimeLimitForTesting(std::chrono::seconds(2));
+    generate(u"longer than the limit"_s, type == u"postgresql"_s ? u"select pg_sleep(30)"_s : u"select sleep(30)"_s);
+    execute(20000);
+    QCOMPARE(m_content->resultsStatusLabel()->text(), u"The server did not answer within 2 seconds."_s);
     QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
     QVERIFY(!m_content->resultsGrid()->currentResult());
+}
+
+void TestWorkspace::cappedResultOffersTheWhole()
+{
+    USE_SHOP(c, u"postgresql"_s);
+    const QString sql = u"SELECT g FROM generate_series(1, 25000) AS g"_s;
+    generate(u"many rows"_s, sql);
+    execute(60000);
+    QVERIFY2(m_content->resultsStatusLabel()->text().startsWith(u"Showing 10000 of 25000 rows ("_s),
+             qPrintable(m_content->resultsStatusLabel()->text()));
+    // The grid knows the statement and the connection, to run it again into a file.
+    ResultsGridView* grid = m_content->resultsGrid();
+    QVERIFY(grid->offersWholeResult());
+    QCOMPARE(grid->resultSource()->sql, sql);
+    QCOMPARE(grid->resultSource()->connection.connectionId, m_connectionIds.value(u"postgresql"_s));
 }
 
 void TestWorkspace::copy()
@@ -564,17 +712,14 @@ void TestWorkspace::copy()
     QGuiApplication::clipboard()->setText(u"before"_s);
     generate(u"empty"_s, QString());
     MRButton* copy = m_content->sqlCopyButton();
-    QVERIFY(!copy->isEnabled());
     QTest::mouseClick(copy, Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), u"before"_s);
-    QCOMPARE(titleOf(copy), u"Copy"_s);
 
     generate(u"one"_s, u"SELECT 1\n  AS one"_s);
     QTest::mouseClick(copy, Qt::LeftButton);
     QCOMPARE(QGuiApplication::clipboard()->text(), u"SELECT 1\n  AS one"_s);
     QCOMPARE(titleOf(copy), u"Copied!"_s);
     QCOMPARE(copy->styledTitle().constFirst().color, MRTheme::success());
-    QCOMPARE(copy->styledTitle().constFirst().font, MRTheme::uiFont(12.5, QFont::Medium));
     QTRY_COMPARE_WITH_TIMEOUT(titleOf(copy), u"Copy"_s, ContentViewController::kCopiedMs + 2000);
     QCOMPARE(copy->styledTitle().constFirst().color, MRTheme::textPrimary());
 }
@@ -587,55 +732,34 @@ void TestWorkspace::historyPage()
     history.addRecord(QueryRecord::make(u"Nothing came back"_s, QString()));
     history.addRecord(QueryRecord::make(u"late orders"_s, u"SELECT id FROM orders WHERE late"_s));
     m_content->showMainView(ContentViewController::MainView::History);
-    QVERIFY(m_content->historyPage()->isVisible());
-    QVERIFY(!m_content->queryPage()->isVisible());
-    QCOMPARE(m_content->historyRows().size(), 4);
-    QVERIFY(!m_content->historyEmptyLabel()->isVisible());
+    QVERIFY(m_content->historyPage()->isVisible() && !m_content->queryPage()->isVisible());
 
     // Capitals match lower case, in the prompt or in the SQL; a click loads the record
     // at its place in the whole history.
     m_content->filterHistory(u"ORDERS"_s);
     QCOMPARE(m_content->historyRows().size(), 2);
-    QCOMPARE(m_content->historyRows().at(1)->promptText(), u"Revenue by month"_s);
     QTest::mouseClick(m_content->historyRows().at(1), Qt::LeftButton);
     QVERIFY(m_content->queryPage()->isVisible());
     QCOMPARE(m_content->promptTextView()->toPlainText(), u"Revenue by month"_s);
     QCOMPARE(m_content->sqlTextView()->toPlainText(), u"SELECT sum(total) FROM orders"_s);
     QVERIFY(m_content->resultsBox()->isVisible());
-    QVERIFY(m_content->sqlCopyButton()->isEnabled());
-    QCOMPARE(history.count(), 4);
 
     // A record without SQL brings the suggestions back.
     m_content->loadHistoryRecordAtIndex(1);
-    QVERIFY(m_content->suggestionsBox()->isVisible());
-    QVERIFY(!m_content->resultsBox()->isVisible());
-    QVERIFY(!m_content->sqlCopyButton()->isEnabled());
-    m_content->loadHistoryRecordAtIndex(4);
-    QCOMPARE(m_content->promptTextView()->toPlainText(), u"Nothing came back"_s);
+    QVERIFY(m_content->suggestionsBox()->isVisible() && !m_content->resultsBox()->isVisible());
 
-    // Nothing matches: the empty text, 8 points above the column's end.
+    // Nothing matches: the empty text.
     m_content->filterHistory(u"zebra"_s);
     m_content->showMainView(ContentViewController::MainView::History);
     QCOMPARE(m_content->historyRows().size(), 0);
     QVERIFY(m_content->historyEmptyLabel()->isVisible());
-    QWidget* column = m_content->historyColumn();
-    QTRY_COMPARE(
-        m_content->historyEmptyLabel()->mapTo(column, QPoint(0, m_content->historyEmptyLabel()->height())).y() + 8,
-        column->height());
-    QCOMPARE(m_content->historyEmptyLabel()->geometry().top() - m_content->historyHeader()->geometry().bottom() - 1,
-             16);
     m_content->filterHistory(QString());
-    QCOMPARE(m_content->historyFilter(), std::nullopt);
     QCOMPARE(m_content->historyRows().size(), 4);
-    QTRY_COMPARE(m_content->historyRows().first()->mapTo(column, QPoint()).y(),
-                 m_content->historyHeader()->mapTo(column, QPoint()).y() + m_content->historyHeader()->height() + 14);
 
     // startNewQuery leaves the history page and clears the query page.
     m_content->startNewQuery();
-    QVERIFY(m_content->queryPage()->isVisible());
+    QVERIFY(m_content->queryPage()->isVisible() && m_content->suggestionsBox()->isVisible());
     QCOMPARE(m_content->promptTextView()->toPlainText(), QString());
-    QVERIFY(m_content->promptPlaceholder()->isVisible());
-    QVERIFY(m_content->suggestionsBox()->isVisible());
 }
 
 void TestWorkspace::relativeTime_data()
@@ -643,17 +767,14 @@ void TestWorkspace::relativeTime_data()
     QTest::addColumn<double>("age"); // seconds before now; negative for the future
     QTest::addColumn<QString>("text");
     QTest::newRow("future") << -30.0 << u"just now"_s;
-    QTest::newRow("59 s") << 59.0 << u"just now"_s;
     QTest::newRow("59.9 s") << 59.9 << u"just now"_s;
     QTest::newRow("60 s") << 60.0 << u"1m ago"_s;
-    QTest::newRow("61 s") << 61.0 << u"1m ago"_s;
     QTest::newRow("3599 s") << 3599.0 << u"59m ago"_s;
     QTest::newRow("3600 s") << 3600.0 << u"1h ago"_s;
     QTest::newRow("23 h 59 m") << 86340.0 << u"23h ago"_s;
     QTest::newRow("24 h") << 86400.0 << u"1d ago"_s;
     QTest::newRow("6 d 23 h") << 601200.0 << u"6d ago"_s;
     QTest::newRow("7 d") << 604800.0 << u"Mar 5"_s;
-    QTest::newRow("a year") << 366 * 86400.0 << u"Mar 5"_s;
 }
 
 void TestWorkspace::relativeTime()
@@ -663,7 +784,6 @@ void TestWorkspace::relativeTime()
     // Noon, so that the date reads the same in every time zone the tests may run in.
     const double stamp = double(QDateTime(QDate(2024, 3, 5), QTime(12, 0), Qt::UTC).toSecsSinceEpoch());
     QCOMPARE(RelativeTime::text(stamp, stamp + age, QLocale(QLocale::English)), text);
-    QCOMPARE(RelativeTime::text(0, stamp), QString());
     // A number no clock gives, from a damaged file, still reads as a date.
     QVERIFY(!RelativeTime::text(-1e300, stamp).isEmpty());
 
@@ -700,26 +820,13 @@ void TestWorkspace::columnWidths()
     QWidget* column = m_content->queryPage()->column();
     QTRY_COMPARE(column->width(), query);
     QCOMPARE(column->x(), (pane - query) / 2);
-    QCOMPARE(column->y(), 64);
     QVERIFY(m_content->queryPage()->verticalScrollBar()->maximum() > 0);
-    QCOMPARE(m_content->queryPage()->document()->height(), 64 + column->height() + 48);
-    // The hint ends 2 points inside the column; the spinner, running, 8 points before it.
-    const auto inColumn = [column](QWidget* w) { return QRect(w->mapTo(column, QPoint()), w->size()); };
-    QCOMPARE(inColumn(m_content->hintLabel()).right() + 1, query - 2);
-    m_content->promptTextView()->setPlainText(u"again"_s);
-    QTest::mouseClick(m_content->sendButton(), Qt::LeftButton);
-    QVERIFY(m_content->spinner()->isVisible());
-    QCOMPARE(inColumn(m_content->spinner()).right() + 1, inColumn(m_content->hintLabel()).left() - 8);
-    QCOMPARE(inColumn(m_content->connButton()).top(), inColumn(m_content->promptCard()).bottom() + 1 + 10);
     QCOMPARE(m_content->promptCard()->height(), 152);
-    QCOMPARE(inColumn(m_content->resultsBox()).bottom() + 1, column->height());
 
     m_content->showMainView(ContentViewController::MainView::History);
     QWidget* historyColumn = m_content->historyColumn();
     QTRY_COMPARE(historyColumn->width(), history);
     QCOMPARE(historyColumn->x(), (pane - history) / 2);
-    QCOMPARE(historyColumn->y(), 60);
-    QCOMPARE(m_content->historyPage()->document()->height(), 60 + historyColumn->height() + 40);
 }
 
 void TestWorkspace::sqlCardHeight()
@@ -727,15 +834,8 @@ void TestWorkspace::sqlCardHeight()
     m_content->resize(900, 700);
     MRPanel* card = m_content->sqlCard();
     QTextEdit* view = m_content->sqlTextView();
-
     generate(u"one line"_s, u"SELECT 1"_s);
     QTRY_COMPARE(card->height(), 50);
-
-    // A few lines fit exactly: the card grows with them and nothing scrolls.
-    generate(u"five lines"_s, u"SELECT a,\n  b,\n  c\nFROM t\nWHERE a > 1"_s);
-    QTRY_VERIFY(card->height() > 50 && card->height() < 280);
-    QCOMPARE(card->height(), ContentViewController::sqlCardHeightForText(view->toPlainText(), card->width()));
-    QCOMPARE(view->verticalScrollBar()->maximum(), 0);
 
     // Many lines stop at 280 and scroll inside the card.
     QStringList lines;
@@ -745,98 +845,68 @@ void TestWorkspace::sqlCardHeight()
     QTRY_COMPARE(card->height(), 280);
     QVERIFY(view->verticalScrollBar()->maximum() > 0);
 
-    // One long line wraps more in a narrower pane, and the card follows the width.
+    // One long line wraps more in a narrower pane, and the card follows, showing it all.
     const QString wide = u"SELECT "_s + QStringList(30, u"column_name"_s).join(u", "_s) + u" FROM t"_s;
     generate(u"wide"_s, wide);
     const int wideHeight = card->height();
     m_content->resize(600, 700);
     QTRY_VERIFY(card->height() > wideHeight);
-    QCOMPARE(card->height(), ContentViewController::sqlCardHeightForText(wide, card->width()));
     QCOMPARE(view->verticalScrollBar()->maximum(), 0);
-    // Not yet laid out: measured at 520.
-    QCOMPARE(ContentViewController::sqlCardHeightForText(wide, 0),
-             ContentViewController::sqlCardHeightForText(wide, 520 + 18));
 }
 
 void TestWorkspace::settingChips()
 {
     QuerySettings& settings = QuerySettings::shared();
-    settings.setSelfCorrection(true);
-    settings.setSingularResults(false);
-    makeContent();
     const QList<MRSettingChip*> chips = m_content->settingChips();
     QCOMPARE(chips.size(), 4);
-    const QStringList labels{u"Writes"_s, u"Auto-fix"_s, u"My data"_s, u"Single"_s};
-    const QStringList names{u"Destructive Commands"_s, u"AI Self-Correction"_s, u"User Data Isolation"_s,
-                            u"Single Results Mode"_s};
-    const QStringList details{u"Allow INSERT, UPDATE & DELETE"_s, u"Auto-correct invalid SQL (extra AI call)"_s,
-                              u"Restrict queries to the current user"_s, u"Simple single-table answers, no UNION"_s};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(chips.at(i)->label(), labels.at(i));
-        QCOMPARE(chips.at(i)->settingName(), names.at(i));
-        QCOMPARE(chips.at(i)->toolTip(), details.at(i));
-        // Left to right in this order, 8 points apart.
-        if (i > 0)
-            QCOMPARE(chips.at(i)->x(), chips.at(i - 1)->geometry().right() + 1 + 8);
-    }
-    QVERIFY(chips.at(1)->isOn());
-    QVERIFY(!chips.at(3)->isOn());
-
+    QVERIFY(chips.at(1)->isOn() && !chips.at(3)->isOn());
     // A click writes the setting, and the next prompt carries it.
     QTest::mouseClick(chips.at(3), Qt::LeftButton);
     QTest::mouseClick(chips.at(1), Qt::LeftButton);
-    QVERIFY(settings.singularResults());
-    QVERIFY(!settings.selfCorrection());
-    QCOMPARE(QSettings().value(u"qs.singular_results"_s).toBool(), true);
+    QVERIFY(settings.singularResults() && !settings.selfCorrection());
     generate(u"with settings"_s, u"SELECT 1"_s);
     const QJsonObject body = QJsonDocument::fromJson(m_server->requests().constLast().body).object();
     QCOMPARE(body.value(u"singular_results"_s).toBool(), true);
     QCOMPARE(body.value(u"self_correction"_s).toBool(), false);
     settings.setSelfCorrection(true);
     settings.setSingularResults(false);
+    // A workspace made later shows what is stored.
+    makeContent();
+    QVERIFY(m_content->settingChips().at(1)->isOn() && !m_content->settingChips().at(3)->isOn());
 }
 
 void TestWorkspace::examplesAndPlaceholder()
 {
     QVERIFY(m_content->promptPlaceholder()->isVisible());
-    QCOMPARE(m_content->suggestionRows().size(), 4);
-
     // The plus button's menu puts an example in the prompt and sends nothing.
     QTest::mouseClick(m_content->plusButton(), Qt::LeftButton);
     QMenu* menu = nullptr;
     QTRY_VERIFY((menu = m_content->findChild<QMenu*>()) && menu->isVisible());
     QCOMPARE(menu->actions().size(), 4);
-    QCOMPARE(menu->actions().at(2)->text(), u"Top 5 products by total revenue"_s);
-    QCOMPARE(menu->pos(), m_content->plusButton()->mapToGlobal(QPoint(0, m_content->plusButton()->height() + 4)));
     menu->actions().at(2)->trigger();
     QCOMPARE(m_content->promptTextView()->toPlainText(), u"Top 5 products by total revenue"_s);
     QVERIFY(!m_content->promptPlaceholder()->isVisible());
     QCOMPARE(m_server->requests().size(), 0);
 
     // A suggestion row generates at once.
+    QCOMPARE(m_content->suggestionRows().size(), 4);
     QTest::mouseClick(m_content->suggestionRows().at(0), Qt::LeftButton);
     QVERIFY(m_server->waitForRequests(1));
     const QJsonObject body = QJsonDocument::fromJson(m_server->requests().constLast().body).object();
     QCOMPARE(body.value(u"prompt"_s).toString(), u"Show the 10 most recent orders"_s);
-    QCOMPARE(m_content->promptTextView()->toPlainText(), u"Show the 10 most recent orders"_s);
 }
 
 void TestWorkspace::connectionButton()
 {
     MRButton* button = m_content->connButton();
     QCOMPARE(titleOf(button), u"Run against · No database"_s);
-    QCOMPARE(button->styledTitle().at(1).color, MRTheme::textSecondary());
     useConnection(m_connectionIds.value(u"unnamed"_s));
     QCOMPARE(titleOf(button), u"Run against · (unnamed)"_s);
-    QCOMPARE(button->styledTitle().at(0).color, MRTheme::textTertiary());
-    QCOMPARE(button->styledTitle().at(1).color, MRTheme::textPrimary());
-    QCOMPARE(button->styledTitle().at(1).font, MRTheme::uiFont(12, QFont::DemiBold));
 
     // The menu under the button: names only; a pick goes to the window, which switches.
     QTest::mouseClick(button, Qt::LeftButton);
     QMenu* menu = nullptr;
     QTRY_VERIFY((menu = m_content->findChild<QMenu*>()) && menu->isVisible());
-    QCOMPARE(menu->pos(), button->mapToGlobal(QPoint(0, button->height() + 4)));
     QCOMPARE(menu->actions().constFirst()->text(), u"No database"_s);
     QAction* unnamed = nullptr;
     for (QAction* action : menu->actions()) {
@@ -860,18 +930,6 @@ void TestWorkspace::connectionButton()
 
 void TestWorkspace::appearance()
 {
-    // The dotted backdrop shows through both pages, above the column.
-    const QColor window = MRTheme::windowBackground().light();
-    const auto backdropShows = [this, &window] {
-        const QImage image = m_content->grab().toImage();
-        const QRect band(0, 0, m_content->width(), 40);
-        return band.width() * band.height() - pixelsNear(image, band, window) > 0;
-    };
-    QVERIFY(backdropShows());
-    m_content->showMainView(ContentViewController::MainView::History);
-    QVERIFY(backdropShows());
-    m_content->showMainView(ContentViewController::MainView::Query);
-
     // Status colours follow a switch of appearance without a rebuild.
     m_content->promptTextView()->setPlainText(u" "_s);
     QTest::mouseClick(m_content->sendButton(), Qt::LeftButton);
@@ -887,8 +945,6 @@ void TestWorkspace::updateBanner()
 {
     UpdateBannerView* banner = m_content->updateBanner();
     QVERIFY(banner->isHidden());
-    QCOMPARE(banner->height(), 0);
-
     // A real check against the server finds a newer build.
     UpdateManager::setCurrentBuildForTesting(41);
     m_server->route("GET", "/api/v1/desktop/appcast",
@@ -896,17 +952,13 @@ void TestWorkspace::updateBanner()
                                               R"("download_path":"/d/Mirelo-42.zip"}})"));
     UpdateManager::shared().checkWithCompletion();
     QTRY_VERIFY(banner->isVisible());
-    QTRY_COMPARE(banner->height(), ContentViewController::kBannerHeight);
-    QCOMPARE(banner->info()->version, u"2.0"_s);
     QTRY_COMPARE(m_content->queryPage()->y(), ContentViewController::kBannerHeight);
-
     // A workspace made later shows the offer at once.
     ContentViewController another;
     QVERIFY(!another.updateBanner()->isHidden());
 
     QTest::mouseClick(banner->laterButton(), Qt::LeftButton);
     QTRY_VERIFY(banner->isHidden());
-    QCOMPARE(banner->height(), 0);
     QTRY_COMPARE(m_content->queryPage()->y(), 0);
     UpdateManager::setCurrentBuildForTesting(std::nullopt);
 }

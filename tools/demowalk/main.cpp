@@ -8,6 +8,7 @@
 #include "server/APIManager.h"
 #include "stores/KeychainHelper.h"
 #include "stores/QuerySettings.h"
+#include "workspace/QueryResultModel.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -41,30 +42,43 @@ void printTable(const QueryResult& result)
         return;
     const qsizetype shown = std::min<qsizetype>(result.rows.size(), kShownRows);
     QList<QStringList> lines{result.columnNames};
+    // As in the grid, values that look like numbers stand at the right of their column.
+    QList<QList<bool>> right{QList<bool>(result.columnNames.size(), false)};
     for (qsizetype r = 0; r < shown; ++r) {
         QStringList cells;
-        for (const SQLValue& value : result.rows.at(r))
+        QList<bool> numeric;
+        for (const SQLValue& value : result.rows.at(r)) {
             cells << cellText(value);
+            numeric << (value && QueryResultModel::looksNumeric(*value));
+        }
         lines << cells;
+        right << numeric;
     }
     QList<qsizetype> widths(result.columnNames.size(), 0);
     for (const QStringList& line : lines) {
         for (qsizetype c = 0; c < line.size() && c < widths.size(); ++c)
             widths[c] = std::max(widths[c], std::min(line.at(c).size(), kCellWidth));
     }
-    const auto print = [&](const QStringList& line) {
+    const auto print = [&](qsizetype index) {
         QStringList padded;
-        for (qsizetype c = 0; c < widths.size(); ++c)
-            padded << line.value(c).leftJustified(widths[c], QLatin1Char(' '), true);
-        out() << "  " << padded.join(QStringLiteral(" │ ")).trimmed() << '\n';
+        for (qsizetype c = 0; c < widths.size(); ++c) {
+            const QString cell = lines.at(index).value(c);
+            padded << (right.at(index).value(c) ? cell.rightJustified(widths[c], QLatin1Char(' '), true)
+                                                : cell.leftJustified(widths[c], QLatin1Char(' '), true));
+        }
+        QString text = padded.join(QStringLiteral(" │ "));
+        // Only the padding at the end goes: a number keeps the spaces that align it.
+        while (text.endsWith(QLatin1Char(' ')))
+            text.chop(1);
+        out() << "  " << text << '\n';
     };
-    print(lines.first());
+    print(0);
     QStringList rules;
     for (const qsizetype width : widths)
         rules << QString(width, QChar(u'─'));
     out() << "  " << rules.join(QStringLiteral("─┼─")) << '\n';
     for (qsizetype i = 1; i < lines.size(); ++i)
-        print(lines.at(i));
+        print(i);
     if (result.rows.size() > shown)
         out() << "  …\n";
 }

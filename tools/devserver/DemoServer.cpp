@@ -5,9 +5,14 @@
 #include <QHttpServerResponse>
 #include <QJsonDocument>
 #include <QMetaEnum>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTime>
+#include <QTimer>
 #include <QUrl>
 #include <cstdio>
+#include <memory>
 
 using StatusCode = QHttpServerResponder::StatusCode;
 using Method = QHttpServerRequest::Method;
@@ -41,15 +46,20 @@ QString methodName(Method method)
 }
 
 // Writes one log line at once, so that a reader of a pipe sees each request as it happens.
-void log(const QHttpServerRequest& request, StatusCode status, const QString& outcome)
+// request: the method and path, as requestName() gives them.
+void log(const QString& request, StatusCode status, const QString& outcome)
 {
-    const QString line = QStringLiteral("%1 %2 %3 %4 %5\n")
-                             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                  methodName(request.method()), request.url().path(QUrl::FullyEncoded))
+    const QString line = QStringLiteral("%1 %2 %3 %4\n")
+                             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), request)
                              .arg(int(status))
                              .arg(outcome);
     std::fputs(line.toUtf8().constData(), stdout);
     std::fflush(stdout);
+}
+
+QString requestName(const QHttpServerRequest& request)
+{
+    return methodName(request.method()) + QLatin1Char(' ') + request.url().path(QUrl::FullyEncoded);
 }
 
 } // namespace
@@ -73,16 +83,41 @@ bool DemoServer::authorised(const QHttpServerRequest& request) const
     return false;
 }
 
-bool DemoServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
+QHttpServerResponse DemoServer::response(const Reply& reply)
 {
-    const Reply reply = route(request);
     QHttpServerResponse response = reply.bytes.isNull()
                                        ? QHttpServerResponse(reply.json, reply.status)
                                        : QHttpServerResponse("application/octet-stream", reply.bytes, reply.status);
     if (!reply.allow.isEmpty())
         response.setHeader("Allow", reply.allow);
-    response.write(makeResponder(request, socket));
-    log(request, reply.status, reply.outcome);
+    return response;
+}
+
+bool DemoServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
+{
+    int pauseSeconds = 0;
+    const Reply reply = route(request, &pauseSeconds);
+    if (pauseSeconds == 0) {
+        response(reply).write(makeResponder(request, socket));
+        log(requestName(request), reply.status, reply.outcome);
+        return true;
+    }
+    // The answer waits on the event loop, so that other requests go on meanwhile. A client
+    // that gives up first has closed the connection by then, and is sent nothing.
+    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    const QPointer<QTcpSocket> client(socket);
+    const QString name = requestName(request);
+    // A paused request is logged as it arrives too, so that a watcher knows it is there.
+    log(name, reply.status, QStringLiteral("waiting %1 s before answering").arg(pauseSeconds));
+    QTimer::singleShot(pauseSeconds * 1000, this, [client, responder, reply, name, pauseSeconds] {
+        if (!client || client->state() != QAbstractSocket::ConnectedState) {
+            log(name, reply.status,
+                QStringLiteral("not sent: the client left during the %1 s pause").arg(pauseSeconds));
+            return;
+        }
+        response(reply).write(std::move(*responder));
+        log(name, reply.status, QStringLiteral("%1, after a %2 s pause").arg(reply.outcome).arg(pauseSeconds));
+    });
     return true;
 }
 
@@ -92,7 +127,7 @@ void DemoServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* s
     handleRequest(request, socket);
 }
 
-DemoServer::Reply DemoServer::route(const QHttpServerRequest& request) const
+DemoServer::Reply DemoServer::route(const QHttpServerRequest& request, int* pauseSeconds) const
 {
     const QString path = request.url().path(QUrl::FullyDecoded);
     const Method method = request.method();
@@ -128,7 +163,7 @@ DemoServer::Reply DemoServer::route(const QHttpServerRequest& request) const
             return std::move(*wrong);
         if (!authorised(request))
             return unauthorised();
-        return generate(request);
+        return generate(request, pauseSeconds);
     }
     if (path == kAppcast) {
         if (auto wrong = onlyMethod(Method::Get, "GET"))
@@ -165,7 +200,7 @@ DemoServer::Reply DemoServer::route(const QHttpServerRequest& request) const
         QStringLiteral("not found")};
 }
 
-DemoServer::Reply DemoServer::generate(const QHttpServerRequest& request) const
+DemoServer::Reply DemoServer::generate(const QHttpServerRequest& request, int* pauseSeconds) const
 {
     const auto invalid = [](const QString& sentence) {
         return Reply{StatusCode::BadRequest,
@@ -199,7 +234,21 @@ DemoServer::Reply DemoServer::generate(const QHttpServerRequest& request) const
         *flag = value.toBool();
     }
 
-    const Generation generation = m_matcher.generate(prompt.toString(), settings);
+    QString text = prompt.toString();
+    if (const std::optional<Pause> pause = pauseIn(text)) {
+        if (pause->seconds < 1 || pause->seconds > kMaxPauseSeconds) {
+            return Reply{
+                StatusCode::UnprocessableEntity,
+                errorObject(QStringLiteral("unsupported_prompt"),
+                            QStringLiteral("The demo server waits from 1 to %1 seconds.").arg(kMaxPauseSeconds)),
+                {},
+                {},
+                QStringLiteral("refused: pause out of range")};
+        }
+        *pauseSeconds = pause->seconds;
+        text = pause->prompt;
+    }
+    const Generation generation = m_matcher.generate(text, settings);
     if (generation.succeeded()) {
         return Reply{StatusCode::Ok,
                      {{QStringLiteral("status"), QStringLiteral("success")}, {QStringLiteral("query"), generation.sql}},
@@ -211,4 +260,15 @@ DemoServer::Reply DemoServer::generate(const QHttpServerRequest& request) const
                                   ? StatusCode::BadRequest
                                   : StatusCode::UnprocessableEntity;
     return Reply{status, errorObject(generation.errorType, generation.error), {}, {}, generation.outcome};
+}
+
+std::optional<DemoServer::Pause> DemoServer::pauseIn(const QString& prompt)
+{
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*wait\\s+(\\d{1,6})\\s+seconds?\\s*,?\\s*then\\s+(\\S.*)$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = shape.match(prompt);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return Pause{match.captured(1).toInt(), match.captured(2)};
 }

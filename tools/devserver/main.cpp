@@ -89,10 +89,11 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("devserver"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("The Mirelo demo server: answers the example prompts and plain requests about the sample shop "
-                       "with SQL. A demo and test peer, not a language model. Prints \"Listening on <URL>\" first, "
-                       "then one line per request."));
+    parser.setApplicationDescription(QStringLiteral(
+        "The Mirelo demo server: answers the example prompts and plain requests about the sample shop "
+        "with SQL. A demo and test peer, not a language model. \"Wait N seconds, then <prompt>\" is "
+        "answered N seconds late (1 to 60), to show stopping a generation. Prints \"Listening on <URL>\" "
+        "first, then one line per request."));
     parser.addHelpOption();
     const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one."),
                                   QStringLiteral("port"), QStringLiteral("0"));

@@ -32,10 +32,12 @@
 #include "window/MainWindowController.h"
 #include "window/SidebarViewController.h"
 #include "workspace/ContentViewController.h"
+#include "workspace/ExportProgressPanel.h"
 #include "workspace/QueryHistory.h"
 #include "workspace/ResultsGridView.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -44,6 +46,7 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -616,6 +619,36 @@ void shootGrid(Gallery& gallery)
     gallery.shootPrepared(
         QStringLiteral("ResultsGridView-empty"), [] { return gridWith(sampleResult(0)); }, [](QWidget*) {},
         QSize(600, ResultsGridView::heightForRows(0)));
+
+    // The context menu of a capped result whose statement is known: the whole result is offered.
+    auto capped = std::make_shared<QueryResult>(*sampleResult(6));
+    capped->rowCount = 25000;
+    ResultsGridView* cappedGrid = gridWith(capped);
+    cappedGrid->setResult(capped, {QStringLiteral("SELECT * FROM orders"), DatabaseConnection()});
+    cappedGrid->resize(size);
+    cappedGrid->show();
+    settle();
+    QTableView* table = cappedGrid->table();
+    const QPoint at(40, 40);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table->viewport(), &event);
+    if (auto* menu = cappedGrid->findChild<QMenu*>()) {
+        settle();
+        gallery.save(menu->grab(), QStringLiteral("ResultsGridView-menu-capped"));
+        menu->close();
+    }
+    delete cappedGrid;
+
+    // The panel of a whole-result export: part way through, and past the count the grid
+    // showed, when the end is no longer known.
+    for (const auto& [name, rows] : {std::pair{QStringLiteral("progress"), quint64(12480)},
+                                     std::pair{QStringLiteral("unknownEnd"), quint64(25310)}}) {
+        ExportProgressPanel panel(QStringLiteral("orders-2024.csv"), 25000);
+        panel.setRowsWritten(rows);
+        panel.show();
+        settle();
+        gallery.save(panel.grab(), QStringLiteral("ExportProgressPanel-") + name);
+    }
 }
 
 // The read-only statement view: the highlighted SQL in its panel, a comment holding a quote
@@ -874,7 +907,7 @@ void shootWorkspace(Gallery& gallery)
     };
     const auto execute = [](ContentViewController* content) {
         content->executeButton()->click();
-        return settleUntil([content] { return content->executeButton()->isEnabled(); }, 20000);
+        return settleUntil([content] { return !content->isRunningQuery(); }, 20000);
     };
     using Drive = std::function<void(ContentViewController*)>;
     const QList<std::pair<QString, Drive>> states{
@@ -934,6 +967,36 @@ void shootWorkspace(Gallery& gallery)
             delete content;
             settle();
         }
+    }
+    // A write the destructive check lets through: the server refuses it read-only, and the
+    // question comes with its reason.
+    if (shop) {
+        connections.setActiveConnectionId(shopOrSample.connectionId);
+        history.addRecord(QueryRecord::make(
+            QStringLiteral("Reserve the next order number"),
+            QStringLiteral("SELECT nextval(pg_get_serial_sequence('orders', 'id')) AS next_order_number")));
+        auto* content = new ContentViewController;
+        content->resize(760, 700);
+        content->show();
+        settle();
+        content->loadHistoryRecordAtIndex(0);
+        content->executeButton()->click();
+        QMessageBox* alert = nullptr;
+        settleUntil(
+            [content, &alert] {
+                alert = content->findChild<QMessageBox*>(QStringLiteral("confirmRunAlert"));
+                return alert && alert->isVisible();
+            },
+            20000);
+        if (alert) {
+            gallery.save(alert->grab(), QStringLiteral("ContentViewController-refused-alert"));
+            gallery.save(content->grab(), QStringLiteral("ContentViewController-refused-760"));
+            alert->escapeButton()->click();
+            settle();
+            gallery.save(content->grab(), QStringLiteral("ContentViewController-notRun-760"));
+        }
+        delete content;
+        settle();
     }
     // The whole main window: recents and the active connection in the sidebar, a result in
     // the workspace.

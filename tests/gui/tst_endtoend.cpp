@@ -1,0 +1,304 @@
+#include "LiveSession.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+
+using namespace Qt::StringLiterals;
+
+// The whole product as a user meets it: the built `mirelo` under a virtual X display,
+// driven with real input events, signed in to the demo server, over a fresh copy of the
+// sample shop in the PostgreSQL or MariaDB test server. The connection is made in the
+// connection sheet; each example prompt is generated, executed and exported, and the export
+// is compared with the database client's own CSV of the same statement. A destructive
+// statement is confirmed and its effect read back, a generation is stopped, and the user
+// signs out. PostgreSQL in light, MariaDB in dark; screenshots of each step go to
+// build/screenshots/endtoend-<run>/.
+//
+// CSV: Mirelo quotes a field that holds a comma, a double quote, a line feed or a carriage
+// return, doubling its quotes, and writes NULL as an empty field; psql --csv does the same,
+// and also quotes a field that is exactly \. (so that COPY does not read it as the end of
+// the data), which Mirelo writes as it is. The sample rows hold no such field, so the files
+// must be equal byte for byte. For MariaDB the client's tab-separated output is turned into
+// CSV by the same rule (SampleShop); the sample rows hold no text NULL, which that output
+// cannot tell from a NULL. Either would show as a difference, never hide one.
+
+// A copy of the sample shop of its own for one walk, in the PostgreSQL or MariaDB test
+// server that scripts/lib/dbservers.sh started, made, read and changed through the servers'
+// own command-line clients (psql, mariadb), never through Mirelo's code. Dropped when it goes.
+class SampleShop final
+{
+    Q_DISABLE_COPY_MOVE(SampleShop)
+
+public:
+    explicit SampleShop(const QString& dialect) : m_pg(dialect == u"postgresql"_s) {}
+    ~SampleShop()
+    {
+        QString ignored;
+        if (!m_database.isEmpty())
+            run(variable("DATABASE"), {m_pg ? u"-c"_s : u"-e"_s, u"DROP DATABASE "_s + m_database}, &ignored);
+    }
+
+    QString variable(const char* name) const
+    {
+        return qEnvironmentVariable(
+            QByteArray(m_pg ? "MIRELO_TEST_PG_" : "MIRELO_TEST_MYSQL_").append(name).constData());
+    }
+    QString typeTitle() const { return m_pg ? u"PostgreSQL"_s : u"MySQL"_s; }
+    QString database() const { return m_database; }
+
+    // Makes the database and loads the sample data into it. Empty on success.
+    QString create(const QString& name)
+    {
+        QString error;
+        const QString make = u"CREATE DATABASE "_s + name + (m_pg ? u""_s : u" CHARACTER SET utf8mb4"_s);
+        run(variable("DATABASE"), {m_pg ? u"-c"_s : u"-e"_s, make}, &error);
+        if (!error.isEmpty())
+            return error;
+        m_database = name;
+        run(m_database, {}, &error,
+            QStringLiteral(MIRELO_SAMPLE_DIR) + (m_pg ? u"/postgresql.sql"_s : u"/mysql.sql"_s));
+        return error;
+    }
+
+    // The statement's rows as CSV, by the client: psql --csv as it is; for MariaDB, whose
+    // client writes no CSV, mariadb --batch --raw turned into it by the common rule (a field
+    // that holds a comma, a double quote, a line feed or a carriage return is quoted, its
+    // quotes doubled; NULL is an empty field). Tabs and line feeds in values would break the
+    // lines apart; the sample rows hold none.
+    QByteArray csv(const QString& sql, QString* error) const
+    {
+        if (m_pg)
+            return run(m_database, {u"--csv"_s, u"-c"_s, sql}, error);
+        QByteArray out;
+        const QList<QByteArray> lines = run(m_database, {u"-e"_s, sql}, error).split('\n');
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+            QList<QByteArray> fields = lines.at(i).split('\t');
+            for (QByteArray& field : fields) {
+                // The header is never NULL; a value shown as NULL is one.
+                if (i > 0 && field == "NULL")
+                    field.clear();
+                else if (field.contains(',') || field.contains('"') || field.contains('\r'))
+                    field = '"' + field.replace("\"", "\"\"") + '"';
+            }
+            out += fields.join(',') + '\n';
+        }
+        return out;
+    }
+
+private:
+    QByteArray run(const QString& database, const QStringList& arguments, QString* error,
+                   const QString& inputFile = {}) const
+    {
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The client's own settings do not change what it prints.
+        for (const QString& name : {u"PGOPTIONS"_s, u"PGTZ"_s, u"PGDATESTYLE"_s, u"PGCLIENTENCODING"_s})
+            env.remove(name);
+        env.insert(m_pg ? u"PGPASSWORD"_s : u"MYSQL_PWD"_s, variable("PASSWORD"));
+        tool.setProcessEnvironment(env);
+        if (!inputFile.isEmpty())
+            tool.setStandardInputFile(inputFile);
+        QStringList all = m_pg ? QStringList{u"-X"_s, u"-q"_s,          u"-v"_s, u"ON_ERROR_STOP=1"_s,
+                                             u"-p"_s, variable("PORT"), u"-U"_s, variable("USER")}
+                               : QStringList{u"--no-defaults"_s, u"--batch"_s, u"--raw"_s,      u"-P"_s,
+                                             variable("PORT"),   u"-u"_s,      variable("USER")};
+        all << u"-h"_s << variable("HOST") << (m_pg ? u"-d"_s : u"-D"_s) << database << arguments;
+        tool.start(m_pg ? u"psql"_s : u"mariadb"_s, all);
+        if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+            *error = u"%1 %2 failed: %3"_s.arg(tool.program(), arguments.join(u' '),
+                                               QString::fromLocal8Bit(tool.readAllStandardError()).trimmed());
+        return tool.readAllStandardOutput();
+    }
+
+    bool m_pg;
+    QString m_database;
+};
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void walkThrough_data();
+    void walkThrough();
+};
+
+void TestEndToEnd::walkThrough_data()
+{
+    QTest::addColumn<QString>("dialect");
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("postgresql_light") << u"postgresql"_s << false;
+    QTest::newRow("mariadb_dark") << u"mysql"_s << true;
+}
+
+void TestEndToEnd::walkThrough()
+{
+    QFETCH(QString, dialect);
+    QFETCH(bool, dark);
+    // A shop of its own: the walk deletes rows, and other tests count them in the shared one.
+    SampleShop shop(dialect);
+    GUI_REQUIRE(LiveSession::missingTools());
+    GUI_REQUIRE(shop.variable("HOST").isEmpty() ? u"The test database servers' variables (MIRELO_TEST_*) are "
+                                                  "missing; source scripts/lib/dbservers.sh and mirelo_db_start."_s
+                                                : QString());
+    const QString run = QString::fromLatin1(QTest::currentDataTag());
+    GUI_STEP(shop.create(u"mirelo_e2e_%1_%2"_s.arg(run).arg(QCoreApplication::applicationPid())));
+    const QString kGenerated = u"SQL generated. Review it, then Execute."_s;
+
+    LiveSession session(u"endtoend-"_s + run);
+    GUI_STEP(session.start(dialect));
+    const AppProfile profile = session.makeProfile();
+    if (!dark)
+        QSettings(profile.root + u"/config/Mirelo/Mirelo.conf"_s, QSettings::IniFormat).setValue(u"MRThemeMode"_s, 1);
+    GUI_STEP(session.startApp(profile));
+    QString mainWindow;
+    GUI_STEP(session.signIn(&mainWindow));
+    if (dark) {
+        for (const QString& item : {u"View"_s, u"Appearance"_s, u"Dark"_s})
+            GUI_STEP(session.click(session.waitForMenuItem(item)));
+        QTRY_VERIFY_WITH_TIMEOUT(!session.popupShown(), 5000);
+    }
+    // Tall enough for a whole result beneath its statement, as a user would make it.
+    GUI_STEP(session.placeWindow(mainWindow, QRect(120, 12, 1040, 1000)));
+
+    // The connection, made in the connection sheet; MySQL is the type's next choice.
+    GUI_STEP(session.click(session.waitFor(u"connButton"_s, u"Run against · No database"_s)));
+    GUI_STEP(session.click(session.waitForMenuItem(u"Manage Databases…"_s)));
+    GUI_STEP(session.fillField(u"Name"_s, u"Demo shop"_s));
+    if (shop.typeTitle() != session.find(u"Type"_s).text) {
+        GUI_STEP(session.click(session.find(u"Type"_s)));
+        QTRY_VERIFY_WITH_TIMEOUT(session.popupShown(), 5000);
+        GUI_STEP(session.pressKeys(u"Down Return"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(session.find(u"Type"_s).text, shop.typeTitle(), 5000);
+    }
+    const QList<std::pair<QString, QString>> fields{{u"Host"_s, shop.variable("HOST")},
+                                                    {u"Port"_s, shop.variable("PORT")},
+                                                    {u"Database"_s, shop.database()},
+                                                    {u"Username"_s, shop.variable("USER")},
+                                                    {u"Password"_s, shop.variable("PASSWORD")}};
+    for (const auto& [field, text] : fields)
+        GUI_STEP(session.fillField(field, text));
+    GUI_STEP(session.screenshot(u"00-connection-sheet"_s));
+    GUI_STEP(session.click(session.waitFor(u"Save"_s)));
+    QVERIFY(session.waitFor(u"Saved."_s).found);
+    GUI_STEP(session.click(session.waitFor(u"Done"_s)));
+    QTRY_VERIFY2(!session.find(u"Host"_s).found, "The connection sheet stayed open after Done.");
+    GUI_STEP(session.refocus());
+    GUI_STEP(session.click(session.waitFor(u"connButton"_s)));
+    GUI_STEP(session.click(session.waitForMenuItem(u"Demo shop"_s)));
+    QVERIFY(session.waitFor(u"connButton"_s, u"Run against · Demo shop"_s).found);
+    GUI_STEP(session.screenshot(u"01-main-window"_s));
+    // The workspace's backdrop above the prompt, away from any control: light or dark as chosen.
+    const QRect prompt = session.find(u"Prompt"_s).shown;
+    const QImage backdrop = QImage(session.screenshotFolder() + u"/01-main-window.png"_s)
+                                .copy(prompt.right() - 60, prompt.top() - 150, 40, 40)
+                                .scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const int grey = qGray(backdrop.pixel(0, 0));
+    QVERIFY2(dark ? grey < 80 : grey > 200, qPrintable(u"The backdrop's grey is %1."_s.arg(grey)));
+
+    // Each example prompt: generated from its row (File ▸ New Query brings the rows back),
+    // executed, its rows in the grid, and exported from the context menu of the first row.
+    const QStringList examples{u"Show the 10 most recent orders"_s, u"Count users who signed up this month"_s,
+                               u"Top 5 products by total revenue"_s, u"Customers with no orders in 90 days"_s};
+    for (qsizetype i = 0; i < examples.size(); ++i) {
+        const QString step = u"%1-example-%2"_s.arg(int(i) + 2, 2, 10, QLatin1Char('0')).arg(i + 1);
+        GUI_STEP(session.pressKeys(u"ctrl+n"_s));
+        GUI_STEP(session.click(session.waitFor(u"suggestionsBox > "_s + examples.at(i))));
+        QCOMPARE(session.waitFor(u"statusLabel"_s, kGenerated).text, kGenerated);
+        const QString sql = session.find(u"Generated SQL"_s).text;
+        QString error;
+        const QByteArray expected = shop.csv(sql, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const int rows = int(expected.count('\n')) - 1;
+        QVERIFY2(rows > 0, qPrintable(u"No rows for %1"_s.arg(sql)));
+
+        // The summary line says how many rows came back, as "10 rows (1.2ms)".
+        GUI_STEP(session.click(session.waitFor(u"Execute"_s)));
+        const QRegularExpression summary(u"^%1 rows? \\(\\d+\\.\\dms\\)$"_s.arg(rows));
+        QTRY_VERIFY2_WITH_TIMEOUT(summary.match(session.find(u"resultsStatusLabel"_s).text).hasMatch(),
+                                  qPrintable(session.find(u"resultsStatusLabel"_s).text), 20000);
+        const ProbedWidget grid = session.find(u"Results"_s);
+        QCOMPARE(grid.rows, rows);
+        GUI_STEP(session.screenshot(step));
+
+        // In the file dialog the path is typed over the proposed name, then Return; a
+        // completion list over the field would take the Return.
+        GUI_STEP(session.clickAt(QPoint(grid.viewport.left() + 40, grid.viewport.top() + 11), 3));
+        GUI_STEP(session.click(session.waitForMenuItem(u"Export CSV…"_s)));
+        const QString path = session.screenshotFolder() + u'/' + step + u".csv"_s;
+        GUI_STEP(session.fillField(u"fileNameEdit"_s, path));
+        QTRY_VERIFY_WITH_TIMEOUT(!session.popupShown(), 5000);
+        GUI_STEP(session.pressKeys(u"Return"_s));
+        QTRY_VERIFY2(!session.find(u"fileNameEdit"_s).found, "The file dialog stayed open.");
+        GUI_STEP(session.refocus());
+        QFile exported(path);
+        QVERIFY2(exported.open(QIODevice::ReadOnly), qPrintable(exported.errorString()));
+        QCOMPARE(exported.readAll(), expected);
+    }
+
+    // With writes allowed the server answers with a DELETE; Execute asks first, and Run
+    // Query deletes the rows.
+    QString error;
+    const QString cancelled = u"SELECT count(*) AS n FROM orders WHERE status = 'cancelled'"_s;
+    const QString before = QString::fromUtf8(shop.csv(cancelled, &error).split('\n').value(1));
+    QVERIFY2(before.toInt() > 0, qPrintable(u"No cancelled orders to delete: %1"_s.arg(error)));
+    GUI_STEP(session.click(session.waitFor(u"Destructive Commands"_s)));
+    GUI_STEP(session.fillField(u"Prompt"_s, u"Delete orders where status is cancelled"_s));
+    GUI_STEP(session.pressKeys(u"ctrl+Return"_s));
+    QCOMPARE(session.waitFor(u"statusLabel"_s, kGenerated).text, kGenerated);
+    GUI_STEP(session.click(session.waitFor(u"Execute"_s)));
+    QVERIFY2(session.waitFor(u"Run Query"_s).found, "Executing a DELETE did not ask first.");
+    GUI_STEP(session.screenshot(u"06-confirm-delete"_s));
+    GUI_STEP(session.click(session.find(u"Run Query"_s)));
+    QTRY_VERIFY(!session.find(u"Run Query"_s).found);
+    GUI_STEP(session.refocus());
+    const QString done = u"OK — %1 rows affected ("_s.arg(before);
+    QTRY_VERIFY2_WITH_TIMEOUT(session.find(u"resultsStatusLabel"_s).text.startsWith(done),
+                              qPrintable(session.find(u"resultsStatusLabel"_s).text), 20000);
+    QCOMPARE(shop.csv(cancelled, &error), "n\n0\n"_ba);
+    GUI_STEP(session.screenshot(u"07-deleted"_s));
+
+    // Stopping a generation: the demo server answers this prompt three seconds late; its
+    // late answer finds nobody waiting, and nothing on screen changes.
+    const QString sqlBefore = session.find(u"Generated SQL"_s).text;
+    GUI_STEP(session.fillField(u"Prompt"_s, u"Wait 3 seconds, then count orders"_s));
+    GUI_STEP(session.pressKeys(u"ctrl+Return"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(session.serverLogContains(u"waiting 3 s before answering"_s), 5000);
+    QCOMPARE(session.find(u"statusLabel"_s).text, u"Generating SQL…"_s);
+    GUI_STEP(session.screenshot(u"08-generating"_s));
+    GUI_STEP(session.click(session.waitFor(u"Stop"_s)));
+    QVERIFY(session.waitFor(u"statusLabel"_s, u"Generation cancelled."_s).found);
+    QTRY_VERIFY_WITH_TIMEOUT(session.serverLogContains(u"not sent: the client left"_s), 10000);
+    QCOMPARE(session.find(u"statusLabel"_s).text, u"Generation cancelled."_s);
+    QCOMPARE(session.find(u"Generated SQL"_s).text, sqlBefore);
+    GUI_STEP(session.screenshot(u"09-cancelled"_s));
+
+    // Signing out: the sign-in window again; both credentials are gone, the connection and
+    // its password stay.
+    GUI_STEP(session.click(session.waitFor(u"More"_s)));
+    GUI_STEP(session.click(session.waitForMenuItem(u"Sign Out…"_s)));
+    GUI_STEP(session.click(session.waitFor(u"Sign Out"_s)));
+    QVERIFY2(!session.waitForWindow(QSize(460, 460)).isEmpty(), "The sign-in window did not come back.");
+    QTRY_COMPARE_WITH_TIMEOUT(session.xWindows().size(), 1, 5000);
+    GUI_STEP(session.screenshot(u"10-signed-out"_s));
+    const QJsonObject credentials = profile.credentials();
+    QVERIFY(!credentials.contains(u"apiKey") && !credentials.contains(u"serverURL"));
+    QCOMPARE(credentials.value(u"connections").toObject().size(), 1);
+    QFile connections(profile.home() + u"/.mirelo"_s);
+    QVERIFY(connections.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(connections.readAll())[u"connections"][0][u"name"].toString(), u"Demo shop"_s);
+
+    // Closing the last window (File ▸ Close, Ctrl+W) ends the application with 0.
+    GUI_STEP(session.pressKeys(u"ctrl+w"_s));
+    QVERIFY2(session.app()->waitForFinished(10000), "Mirelo was still running after its last window closed.");
+    QCOMPARE(session.app()->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(session.app()->exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
