@@ -3,175 +3,96 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// One start of the stand-in program, and what it has said so far.
-class Start
-{
-public:
-    explicit Start(const QString& folder)
-    {
-        m_process.setProgram(QStringLiteral(MIRELO_SINGLEINSTANCE_HELPER));
-        m_process.setArguments({folder});
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-    }
-    ~Start()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    Start(const Start&) = delete;
-    Start& operator=(const Start&) = delete;
-
-    // The lines written so far.
-    QStringList lines()
-    {
-        m_output += m_process.readAllStandardOutput();
-        return QString::fromUtf8(m_output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    // Waits for the first line: what the start became.
-    QString role()
-    {
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!lines().isEmpty() || m_process.state() == QProcess::NotRunning, 20000); }();
-        const QStringList said = lines();
-        return said.isEmpty() ? QString() : said.constFirst();
-    }
-    bool finish()
-    {
-        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(20000))
-            return false;
-        return m_process.exitStatus() == QProcess::NormalExit;
-    }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QByteArray m_output;
-};
-
-} // namespace
-
+// The application itself, signed out and showing its sign-in window offscreen, against
+// an instance in this process; both use the runtime folder run-isolated gives the test.
 class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void handOffBetweenProcesses();
-    void simultaneousStarts();
+    void laterStartsRaiseTheFirst();
+    void simultaneousStartsOverACrashedOne();
     void holderThatNeverAnswers();
-    void secondStartOfTheApplication();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_folder;
 };
 
-void TestSingleInstance::init()
+void TestSingleInstance::laterStartsRaiseTheFirst()
 {
-    m_folder = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_folder->isValid());
-}
-
-void TestSingleInstance::handOffBetweenProcesses()
-{
-    Start first(m_folder->path());
-    QCOMPARE(first.role(), u"primary"_s);
-    SingleInstance probe(m_folder->path());
+    auto first = std::make_unique<SingleInstance>();
+    QCOMPARE(first->claim(), SingleInstance::Claim::Primary);
     // Only other users could reach the socket otherwise; they must not.
-    QCOMPARE(QFileInfo(probe.socketPath()).permissions() & (QFile::ReadOther | QFile::WriteOther),
+    QCOMPARE(QFileInfo(first->socketPath()).permissions() & (QFile::ReadOther | QFile::WriteOther),
              QFile::Permissions());
+    QSignalSpy raised(first.get(), &SingleInstance::raiseRequested);
     for (int n = 1; n <= 2; ++n) {
-        Start again(m_folder->path());
-        QCOMPARE(again.role(), u"secondary"_s);
-        QVERIFY(again.finish());
-        QCOMPARE(again.process().exitCode(), 0);
-        QTRY_COMPARE(first.lines().count(u"raised"_s), n);
+        QProcess again;
+        again.setProcessChannelMode(QProcess::ForwardedChannels);
+        again.start(QStringLiteral(MIRELO_APP_BINARY), {});
+        // This thread must keep answering while the new start asks.
+        QTRY_COMPARE_WITH_TIMEOUT(again.state(), QProcess::NotRunning, 20000);
+        QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(again.exitCode(), 0);
+        QTRY_COMPARE(raised.size(), n);
     }
 
-    // A clean exit leaves neither lock nor socket behind, and the next start is the first again.
-    first.process().write("quit\n");
-    QVERIFY(first.finish());
-    QCOMPARE(first.process().exitCode(), 0);
-    QVERIFY(!QFileInfo::exists(probe.lockPath()));
-    QVERIFY(!QFileInfo::exists(probe.socketPath()));
-    Start next(m_folder->path());
-    QCOMPARE(next.role(), u"primary"_s);
+    // A clean exit leaves neither lock nor socket behind.
+    const QString lock = first->lockPath();
+    const QString socket = first->socketPath();
+    first.reset();
+    QVERIFY(!QFileInfo::exists(lock));
+    QVERIFY(!QFileInfo::exists(socket));
 }
 
-void TestSingleInstance::simultaneousStarts()
+void TestSingleInstance::simultaneousStartsOverACrashedOne()
 {
-    SingleInstance probe(m_folder->path());
-    // Each round starts two at once, alternately on a clean folder and over a crashed
-    // instance's leftovers.
-    for (int round = 0; round < 6; ++round) {
-        if (round % 2) {
-            Start crashed(m_folder->path());
-            QCOMPARE(crashed.role(), u"primary"_s);
-            crashed.process().kill();
-            QVERIFY(crashed.process().waitForFinished());
-            // Killed without a chance to clean up: its lock and socket are still there.
-            QVERIFY(QFileInfo::exists(probe.lockPath()));
-            QVERIFY(QFileInfo::exists(probe.socketPath()));
+    const SingleInstance probe;
+    // Each round starts two at once, the later rounds over the leftovers of the one before.
+    for (int round = 0; round < 3; ++round) {
+        QProcess a;
+        QProcess b;
+        for (QProcess* start : {&a, &b}) {
+            start->setProcessChannelMode(QProcess::ForwardedChannels);
+            start->start(QStringLiteral(MIRELO_APP_BINARY), {});
         }
-        Start a(m_folder->path());
-        Start b(m_folder->path());
-        const QStringList roles{a.role(), b.role()};
-        QCOMPARE(roles.count(u"primary"_s), 1);
-        QCOMPARE(roles.count(u"secondary"_s), 1);
-        Start& primary = roles.constFirst() == u"primary"_s ? a : b;
-        Start& secondary = roles.constFirst() == u"primary"_s ? b : a;
-        QVERIFY(secondary.finish());
-        QCOMPARE(secondary.process().exitCode(), 0);
-        QTRY_COMPARE(primary.lines().count(u"raised"_s), 1);
-        primary.process().write("quit\n");
-        QVERIFY(primary.finish());
-        QVERIFY(!QFileInfo::exists(probe.lockPath()));
+        QTRY_VERIFY_WITH_TIMEOUT(a.state() == QProcess::NotRunning || b.state() == QProcess::NotRunning, 20000);
+        QProcess& secondary = a.state() == QProcess::NotRunning ? a : b;
+        QProcess& primary = &secondary == &a ? b : a;
+        QCOMPARE(secondary.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(secondary.exitCode(), 0);
+        QCOMPARE(primary.state(), QProcess::Running);
+        // The one left answers: a start from here finds it running.
+        SingleInstance late;
+        QCOMPARE(late.claim(), SingleInstance::Claim::AnotherRunning);
+
+        // Killed without a chance to clean up: its lock and socket stay behind.
+        primary.kill();
+        QVERIFY(primary.waitForFinished());
+        QVERIFY(QFileInfo::exists(probe.lockPath()));
+        QVERIFY(QFileInfo::exists(probe.socketPath()));
     }
+    SingleInstance next;
+    QCOMPARE(next.claim(), SingleInstance::Claim::Primary);
 }
 
 void TestSingleInstance::holderThatNeverAnswers()
 {
     // A live process holds the lock but never listens, as one hanging in its start would.
-    SingleInstance probe(m_folder->path());
+    QTemporaryDir folder;
+    SingleInstance probe(folder.path());
     QLockFile held(probe.lockPath());
     QVERIFY(held.tryLock(0));
-    SingleInstance late(m_folder->path());
+    SingleInstance late(folder.path());
     QCOMPARE(late.claim(100), SingleInstance::Claim::Unanswered);
     QVERIFY(!late.isListening());
     // The holder's lock is left alone.
     QVERIFY(held.isLocked());
     QVERIFY(QFileInfo::exists(probe.lockPath()));
-}
-
-void TestSingleInstance::secondStartOfTheApplication()
-{
-    // The application itself, signed out, showing its sign-in window offscreen.
-    const SingleInstance probe(SingleInstance::runtimeFolder());
-    QProcess first;
-    first.setProcessChannelMode(QProcess::ForwardedChannels);
-    first.start(QStringLiteral(MIRELO_APP_BINARY), {});
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.socketPath()) || first.state() == QProcess::NotRunning, 20000);
-    QCOMPARE(first.state(), QProcess::Running);
-
-    QProcess second;
-    second.setProcessChannelMode(QProcess::ForwardedChannels);
-    second.start(QStringLiteral(MIRELO_APP_BINARY), {});
-    QVERIFY(second.waitForFinished(20000));
-    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second.exitCode(), 0);
-    QCOMPARE(first.state(), QProcess::Running);
-
-    first.terminate();
-    QVERIFY(first.waitForFinished(20000));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -22,27 +22,18 @@ void log(const QString& line)
         file.write(line.toUtf8() + '\n');
 }
 
-qint64 bundledBuild()
-{
-    QFile file(QCoreApplication::applicationDirPath() + QStringLiteral("/build.txt"));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    return UpdateManager::integerValue(QString::fromUtf8(file.readAll()));
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     UpdateManager& manager = UpdateManager::shared();
-    const qint64 build = bundledBuild();
+    QFile buildFile(QCoreApplication::applicationDirPath() + QStringLiteral("/build.txt"));
+    const qint64 build = buildFile.open(QIODevice::ReadOnly) ? buildFile.readAll().toLongLong() : 0;
     UpdateManager::setCurrentBuildForTesting(build);
     APIManager::shared().setServerURL(qEnvironmentVariable("MIRELO_TEST_SERVER"));
     APIManager::shared().setApiKey(qEnvironmentVariable("MIRELO_TEST_KEY"));
-    log(QStringLiteral("started %1 %2 %3")
-            .arg(QString::number(build), QString::number(QCoreApplication::applicationPid()),
-                 manager.runningBundlePath()));
+    log(QStringLiteral("started %1 %2").arg(QString::number(build), manager.runningBundlePath()));
 
     const QStringList args = QCoreApplication::arguments();
     if (args.size() == 3 && args.at(1) == QLatin1String("relaunch")) {
@@ -51,23 +42,16 @@ int main(int argc, char** argv)
     }
 
     manager.checkWithCompletion([&manager, build](const std::optional<UpdateInfo>& update, const QString& error) {
-        if (!error.isEmpty()) {
-            log(QStringLiteral("error ") + error);
-            QCoreApplication::exit(1);
+        if (!error.isEmpty() || !update) {
+            log(error.isEmpty() ? QStringLiteral("up-to-date %1").arg(build) : QStringLiteral("error ") + error);
+            QCoreApplication::exit(error.isEmpty() ? 0 : 1);
             return;
         }
-        if (!update) {
-            log(QStringLiteral("up-to-date %1").arg(build));
-            QCoreApplication::exit(0);
-            return;
-        }
+        // Once staged, the manager relaunches and quits.
         manager.downloadAndInstall(*update, {}, [](const QString& installError) {
-            if (installError.isEmpty()) {
-                log(QStringLiteral("staged"));
-                return; // the manager relaunches and quits
-            }
-            log(QStringLiteral("error ") + installError);
-            QCoreApplication::exit(1);
+            log(installError.isEmpty() ? QStringLiteral("staged") : QStringLiteral("error ") + installError);
+            if (!installError.isEmpty())
+                QCoreApplication::exit(1);
         });
     });
     return app.exec();
