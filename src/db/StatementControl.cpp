@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -40,11 +41,18 @@ StatementControl::~StatementControl()
 
 void StatementControl::stop()
 {
-    if (m_stopped.exchange(true))
-        return;
-    // The server's cancel is taken before the waiter wakes: once awake, the statement
-    // ends and clears it, and the server would go on running the statement unasked.
-    cancelOnServer();
+    // The flag and the server's cancel change together: a waiter that sees the flag and
+    // then clears the cancel finds it already taken, and a statement that registers its
+    // cancel after this finds the flag set and never starts. Either way the server is asked.
+    std::function<void()> cancel;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_stopped.exchange(true))
+            return;
+        cancel = std::exchange(m_serverCancel, nullptr);
+    }
+    if (cancel)
+        ServerCancel::send(std::move(cancel));
     if (m_wakeWrite >= 0) {
         const char byte = 1;
         while (::write(m_wakeWrite, &byte, 1) < 0 && errno == EINTR) {
