@@ -90,22 +90,26 @@ private Q_SLOTS:
         QCOMPARE(QJsonDocument::fromJson(readAll(path())), QJsonDocument(QJsonArray()));
     }
 
-    void limitByAdditions_data()
+    // The newest records are kept up to 100; a file that cannot be read counts as empty.
+    void limitAndDamagedFiles_data()
     {
-        QTest::addColumn<int>("stored");
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("kept");
         QTest::addColumn<QString>("last");
-        QTest::newRow("100 reached by additions") << 99 << 100 << u"p97"_s;
+        QTest::newRow("100 reached by additions") << numberedHistory(99) << 100 << u"p97"_s;
         // A longer file, written by another version, keeps its length.
-        QTest::newRow("150 in the file") << 150 << 150 << u"p147"_s;
+        QTest::newRow("150 in the file") << numberedHistory(150) << 150 << u"p147"_s;
+        QTest::newRow("object") << QByteArray(R"({"prompt":"p","sql":"s"})") << 2 << u"new"_s;
+        QTest::newRow("not JSON") << QByteArray("[{\"prompt\":") << 2 << u"new"_s;
+        QTest::newRow("binary") << QByteArray("\x00\xff\x10", 3) << 2 << u"new"_s;
     }
 
-    void limitByAdditions()
+    void limitAndDamagedFiles()
     {
-        QFETCH(int, stored);
+        QFETCH(QByteArray, content);
         QFETCH(int, kept);
         QFETCH(QString, last);
-        writeAll(path(), numberedHistory(stored));
+        writeAll(path(), content);
         QueryHistory history(path());
         history.addRecord({u"new"_s, u"SELECT 1"_s, 5});
         history.addRecord({u"newer"_s, u"SELECT 2"_s, 6});
@@ -113,24 +117,6 @@ private Q_SLOTS:
         QCOMPARE(history.records().constFirst().prompt, u"newer"_s);
         QCOMPARE(history.records().constLast().prompt, last);
         QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), kept);
-    }
-
-    void malformedFiles_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("object") << QByteArray(R"({"prompt":"p","sql":"s"})");
-        QTest::newRow("not JSON") << QByteArray("[{\"prompt\":");
-        QTest::newRow("binary") << QByteArray("\x00\xff\x10", 3);
-    }
-
-    void malformedFiles()
-    {
-        QFETCH(QByteArray, content);
-        writeAll(path(), content);
-        QueryHistory history(path());
-        QCOMPARE(history.count(), 0);
-        history.addRecord({u"p"_s, u"s"_s, 1});
-        QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 1);
     }
 
     void elementReading()
