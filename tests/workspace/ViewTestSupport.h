@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMessageBox>
+#include <QTest>
 
 // Switches the application between the light and dark palette; widgets receive the change
 // through posted events, as on a theme switch.
@@ -26,4 +28,12 @@ inline int pixelsNear(const QImage& image, const QRect& rect, const QColor& colo
         }
     }
     return count;
+}
+
+// The alert of that name once it is open (some wait on a server's answer), else null.
+inline QMessageBox* openAlert(QWidget* owner, const QString& name)
+{
+    QMessageBox* box = nullptr;
+    const auto open = [&] { return (box = owner->findChild<QMessageBox*>(name)) && box->isVisible(); };
+    return QTest::qWaitFor(open, 60000) ? box : nullptr;
 }

@@ -48,134 +48,97 @@ class TestQueryStores : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void settings();
-    void settingsReadAtCreation();
-    void repeatsFoldIntoNewest();
-    void limitByAdditions_data();
-    void limitByAdditions();
-    void malformedFiles_data();
-    void malformedFiles();
-    void elementReading();
+    void settings()
+    {
+        const auto parameters = [](bool allow, bool fix, bool isolate, bool single) {
+            return QJsonObject({{u"allow_destructive"_s, allow},
+                                {u"self_correction"_s, fix},
+                                {u"data_isolation"_s, isolate},
+                                {u"singular_results"_s, single}});
+        };
+        QuerySettings& settings = QuerySettings::shared();
+        QCOMPARE(settings.requestParameters(), parameters(false, true, false, false));
+        // Defaults are never written.
+        QVERIFY(QSettings().allKeys().isEmpty());
+        settings.setAllowDestructive(true);
+        settings.setSelfCorrection(false);
+        settings.setDataIsolation(true);
+        // What the switches wrote is what the next start reads; a key never stored keeps its default.
+        QCOMPARE(QuerySettings::createForTesting()->requestParameters(), parameters(true, false, true, false));
+        QSettings().clear();
+    }
+
+    void repeatsFoldIntoNewest()
+    {
+        QFile::remove(path());
+        QueryHistory history(path());
+        history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 10});
+        history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 20});
+        QCOMPARE(history.count(), 1);
+        QCOMPARE(history.records().constFirst().timestamp, 20.0);
+        // A case change is a new entry; only the newest is compared, so an older repeat is added again.
+        history.addRecord({u"count users"_s, u"SELECT COUNT(*) FROM users"_s, 30});
+        history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 40});
+        QCOMPARE(history.count(), 3);
+
+        // What is on disk reads back the same, fractions included.
+        history.addRecord(QueryRecord::make(u"é “quoted”"_s, u"SELECT 'ü'"_s));
+        QVERIFY(qAbs(history.records().constFirst().timestamp - now()) < 5);
+        QCOMPARE(QueryHistory(path()).records(), history.records());
+        // Cleared, the file holds an empty array.
+        history.clearAll();
+        QCOMPARE(QJsonDocument::fromJson(readAll(path())), QJsonDocument(QJsonArray()));
+    }
+
+    // The newest records are kept up to 100; a file that cannot be read counts as empty.
+    void limitAndDamagedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("100 reached by additions") << numberedHistory(99) << 100 << u"p97"_s;
+        // A longer file, written by another version, keeps its length.
+        QTest::newRow("150 in the file") << numberedHistory(150) << 150 << u"p147"_s;
+        QTest::newRow("object") << QByteArray(R"({"prompt":"p","sql":"s"})") << 2 << u"new"_s;
+        QTest::newRow("not JSON") << QByteArray("[{\"prompt\":") << 2 << u"new"_s;
+        QTest::newRow("binary") << QByteArray("\x00\xff\x10", 3) << 2 << u"new"_s;
+    }
+
+    void limitAndDamagedFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, kept);
+        QFETCH(QString, last);
+        writeAll(path(), content);
+        QueryHistory history(path());
+        history.addRecord({u"new"_s, u"SELECT 1"_s, 5});
+        history.addRecord({u"newer"_s, u"SELECT 2"_s, 6});
+        QCOMPARE(history.count(), kept);
+        QCOMPARE(history.records().constFirst().prompt, u"newer"_s);
+        QCOMPARE(history.records().constLast().prompt, last);
+        QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), kept);
+    }
+
+    void elementReading()
+    {
+        const QList<QueryRecord> records = QueryHistory::parse(R"([
+            {"prompt": "a", "sql": "s", "timestamp": 1700000000.25},
+            42, "text", null, [1],
+            {"prompt": "no time"},
+            {"sql": "no prompt", "timestamp": "1234.5"},
+            {"prompt": 7, "timestamp": "soon"}
+        ])");
+        QCOMPARE(records.size(), 4);
+        QCOMPARE(records[0], (QueryRecord{u"a"_s, u"s"_s, 1700000000.25}));
+        QVERIFY(qAbs(records[1].timestamp - now()) < 5); // a missing time reads as now
+        QCOMPARE(records[2].timestamp, 1234.5);
+        QCOMPARE(records[3].prompt, QString());
+        QCOMPARE(records[3].timestamp, 0.0);
+    }
 
 private:
     QString path() const { return AppPaths::appSupportDir() + u"/query_history.json"_s; }
 };
-
-void TestQueryStores::settings()
-{
-    QuerySettings& settings = QuerySettings::shared();
-    QCOMPARE(settings.requestParameters(), QJsonObject({{u"allow_destructive"_s, false},
-                                                        {u"self_correction"_s, true},
-                                                        {u"data_isolation"_s, false},
-                                                        {u"singular_results"_s, false}}));
-    // Defaults are never written.
-    QVERIFY(QSettings().allKeys().isEmpty());
-
-    settings.setAllowDestructive(true);
-    settings.setSelfCorrection(false);
-    settings.setDataIsolation(true);
-    settings.setSingularResults(true);
-    QCOMPARE(QSettings().value(u"qs.self_correction"_s).toBool(), false);
-    // What the switches wrote is what the next start reads.
-    QCOMPARE(QuerySettings::createForTesting()->requestParameters(), QJsonObject({{u"allow_destructive"_s, true},
-                                                                                  {u"self_correction"_s, false},
-                                                                                  {u"data_isolation"_s, true},
-                                                                                  {u"singular_results"_s, true}}));
-    QSettings().clear();
-}
-
-void TestQueryStores::settingsReadAtCreation()
-{
-    // A key never stored keeps its default.
-    QSettings().setValue(u"qs.data_isolation"_s, true);
-    QCOMPARE(QuerySettings::createForTesting()->requestParameters(), QJsonObject({{u"allow_destructive"_s, false},
-                                                                                  {u"self_correction"_s, true},
-                                                                                  {u"data_isolation"_s, true},
-                                                                                  {u"singular_results"_s, false}}));
-    QSettings().clear();
-}
-
-void TestQueryStores::repeatsFoldIntoNewest()
-{
-    QFile::remove(path());
-    QueryHistory history(path());
-    history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 10});
-    history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 20});
-    QCOMPARE(history.count(), 1);
-    QCOMPARE(history.records().constFirst().timestamp, 20.0);
-    // A case change is a new entry; only the newest is compared, so an older repeat is added again.
-    history.addRecord({u"count users"_s, u"SELECT COUNT(*) FROM users"_s, 30});
-    history.addRecord({u"count users"_s, u"SELECT count(*) FROM users"_s, 40});
-    QCOMPARE(history.count(), 3);
-
-    // What is on disk reads back the same, fractions included.
-    history.addRecord(QueryRecord::make(u"é “quoted”"_s, u"SELECT 'ü'"_s));
-    QVERIFY(qAbs(history.records().constFirst().timestamp - now()) < 5);
-    QCOMPARE(QueryHistory(path()).records(), history.records());
-    // Cleared, the file holds an empty array.
-    history.clearAll();
-    QCOMPARE(QJsonDocument::fromJson(readAll(path())), QJsonDocument(QJsonArray()));
-}
-
-void TestQueryStores::limitByAdditions_data()
-{
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("kept");
-    QTest::addColumn<QString>("last");
-    QTest::newRow("100 reached by additions") << 99 << 100 << u"p97"_s;
-    // A longer file, written by another version, keeps its length.
-    QTest::newRow("150 in the file") << 150 << 150 << u"p147"_s;
-}
-
-void TestQueryStores::limitByAdditions()
-{
-    QFETCH(int, stored);
-    QFETCH(int, kept);
-    QFETCH(QString, last);
-    writeAll(path(), numberedHistory(stored));
-    QueryHistory history(path());
-    history.addRecord({u"new"_s, u"SELECT 1"_s, 5});
-    history.addRecord({u"newer"_s, u"SELECT 2"_s, 6});
-    QCOMPARE(history.count(), kept);
-    QCOMPARE(history.records().constFirst().prompt, u"newer"_s);
-    QCOMPARE(history.records().constLast().prompt, last);
-    QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), kept);
-}
-
-void TestQueryStores::malformedFiles_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("object") << QByteArray(R"({"prompt":"p","sql":"s"})");
-    QTest::newRow("not JSON") << QByteArray("[{\"prompt\":");
-    QTest::newRow("binary") << QByteArray("\x00\xff\x10", 3);
-}
-
-void TestQueryStores::malformedFiles()
-{
-    QFETCH(QByteArray, content);
-    writeAll(path(), content);
-    QueryHistory history(path());
-    QCOMPARE(history.count(), 0);
-    history.addRecord({u"p"_s, u"s"_s, 1});
-    QCOMPARE(QJsonDocument::fromJson(readAll(path())).array().size(), 1);
-}
-
-void TestQueryStores::elementReading()
-{
-    const QList<QueryRecord> records = QueryHistory::parse(R"([
-        {"prompt": "a", "sql": "s", "timestamp": 1700000000.25},
-        42, "text", null, [1],
-        {"prompt": "no time"},
-        {"sql": "no prompt", "timestamp": "1234.5"},
-        {"prompt": 7, "timestamp": "soon"}
-    ])");
-    QCOMPARE(records.size(), 4);
-    QCOMPARE(records[0], (QueryRecord{u"a"_s, u"s"_s, 1700000000.25}));
-    QVERIFY(qAbs(records[1].timestamp - now()) < 5); // a missing time reads as now
-    QCOMPARE(records[2].timestamp, 1234.5);
-    QCOMPARE(records[3].prompt, QString());
-    QCOMPARE(records[3].timestamp, 0.0);
-}
 
 int main(int argc, char** argv)
 {

@@ -1,9 +1,7 @@
 #include "ViewTestSupport.h"
 #include "support/TestDatabases.h"
 #include "ui/MRButton.h"
-#include "ui/MRContrast.h"
 #include "ui/MRLabel.h"
-#include "ui/MRTheme.h"
 #include "workspace/ExportProgressPanel.h"
 #include "workspace/QueryResultModel.h"
 #include "workspace/ResultsGridView.h"
@@ -11,7 +9,6 @@
 #include <QAbstractItemModelTester>
 #include <QAccessible>
 #include <QAccessibleTableInterface>
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -19,16 +16,12 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
@@ -79,26 +72,6 @@ QueryResultPtr cappedResult(qsizetype shown, quint64 total)
     return result;
 }
 
-// The alert of that name once it is open.
-QMessageBox* openAlert(QWidget* owner, const QString& name)
-{
-    QMessageBox* box = nullptr;
-    const bool open = QTest::qWaitFor(
-        [&] {
-            box = owner->findChild<QMessageBox*>(name);
-            return box && box->isVisible();
-        },
-        60000);
-    return open ? box : nullptr;
-}
-
-// Selects whole rows through the selection model, whatever modifier keys an earlier test left.
-void selectRow(QTableView* table, int row)
-{
-    table->selectionModel()->select(table->model()->index(row, 0),
-                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
 } // namespace
 
 class TestResultsGrid : public QObject
@@ -106,407 +79,259 @@ class TestResultsGrid : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void alignment_data();
-    void alignment();
-    void painting();
-    void height_data();
-    void height();
-    void columnsFillTheWidth();
-    void copyAndMenu();
-    void exportsCSV();
-    void wholeResultOffer_data();
-    void wholeResultOffer();
-    void wholeResultProgressAndCancel();
-    void exportErrors_data();
-    void exportErrors();
-    void selectionColours();
-    void tabLeavesTheGrid();
-    void keysMoveWithin_data();
-    void keysMoveWithin();
-    void scrollBarsAndCorners();
-    void accessibility();
+    void init()
+    {
+        setAppearance(false);
+        m_grid = std::make_unique<ResultsGridView>();
+        m_tester = std::make_unique<QAbstractItemModelTester>(m_grid->table()->model(),
+                                                              QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m_grid->resize(600, 300);
+        m_grid->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
+    }
+
+    void alignment_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("right");
+        for (const char* value : {"1,234.50", "-3", "1e-5", "$ 12"})
+            QTest::newRow(value) << QString::fromUtf8(value) << true;
+        for (const char* value : {"e", "-", "abc1", "10%"})
+            QTest::newRow(value) << QString::fromUtf8(value) << false;
+    }
+
+    void alignment()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, right);
+        m_grid->setResult(makeResult({u"v"_s}, {{value}}));
+        const auto alignment = Qt::Alignment(m_grid->table()->model()->index(0, 0).data(Qt::TextAlignmentRole).toInt());
+        QCOMPARE(alignment & Qt::AlignHorizontal_Mask, right ? Qt::AlignRight : Qt::AlignLeft);
+    }
+
+    void nullCells()
+    {
+        // A row shorter than the columns: the missing cell is empty, not NULL; a NULL and the
+        // text 'NULL' read alike but are drawn apart, and a screen reader says NULL.
+        m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{std::nullopt, u"NULL"_s}}));
+        m_grid->resize(400, m_grid->preferredHeight());
+        QTableView* table = m_grid->table();
+        QCOMPARE(table->model()->index(0, 0).data().toString(), u"NULL"_s);
+        QCOMPARE(table->model()->index(0, 2).data().toString(), QString());
+        const auto cell = [&](int column) {
+            const QPoint origin = table->viewport()->mapTo(m_grid.get(), QPoint());
+            return table->visualRect(table->model()->index(0, column)).translated(origin);
+        };
+        for (const bool dark : {false, true}) {
+            setAppearance(dark);
+            const QImage image = m_grid->grab().toImage();
+            QVERIFY(pixelsNear(image, cell(0), MRTheme::textTertiary().resolve(dark)) > 0);
+            QCOMPARE(pixelsNear(image, cell(0), MRTheme::textPrimary().resolve(dark)), 0);
+            QVERIFY(pixelsNear(image, cell(1), MRTheme::textPrimary().resolve(dark)) > 0);
+        }
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(table);
+        QCOMPARE(iface->text(QAccessible::Name), u"Results"_s);
+        QCOMPARE(iface->tableInterface()->columnDescription(1), u"b"_s);
+        QCOMPARE(iface->tableInterface()->cellAt(0, 0)->text(QAccessible::Name), u"NULL"_s);
+    }
+
+    void geometry()
+    {
+        // The grid's height follows its rows up to twelve, and none takes none.
+        for (const auto& [rows, height] : {std::pair(12, 280), std::pair(1, 48), std::pair(0, 0)}) {
+            m_grid->setResult(numberedRows(rows));
+            QCOMPARE(m_grid->sizeHint().height(), height);
+        }
+        m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{u"1"_s, u"2"_s, u"3"_s}}));
+        QHeaderView* header = m_grid->table()->horizontalHeader();
+        m_grid->resize(900, 280);
+        QCOMPARE(header->length(), m_grid->table()->viewport()->width());
+        // Columns that cannot all fit keep their minimum width and scroll.
+        m_grid->setResult(makeResult(QStringList(20, u"c"_s), {}));
+        QCOMPARE(header->length(), 20 * ResultsGridView::kMinColumnWidth);
+    }
+
+    void copyAndMenu()
+    {
+        QTableView* table = m_grid->table();
+        QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…-"_s);
+        m_grid->setResult(makeResult({u"a"_s}, {}));
+        QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…-"_s);
+
+        m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{u"r0"_s, u"x"_s, u"y"_s},
+                                                                {u"r1"_s, std::nullopt, u"tab\there"_s},
+                                                                {u"r2"_s, u"x"_s, u"y"_s},
+                                                                {u"r3"_s, u"line\nfeed"_s}}));
+        QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…+"_s);
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText(u"untouched"_s);
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), u"untouched"_s);
+
+        // Rows are copied in their order, whatever the order they were selected in.
+        const auto rowCentre = [table](int row) { return table->visualRect(table->model()->index(row, 0)).center(); };
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(3));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
+        QCOMPARE(menuState(m_grid.get()), u"Copy+Export CSV…+"_s);
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), u"r1\t\ttab\there\nr3\tline\nfeed\t"_s);
+    }
+
+    void exportsCSV()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.csv"_s);
+        m_grid->setResult(makeResult({u"name"_s, u"a,b"_s, u"n"_s}, {{u"say \"hi\""_s, u"a,b"_s, u"12.5"_s},
+                                                                     {std::nullopt, QString(), u"007"_s},
+                                                                     {u"line\nfeed"_s, u"tab\tx"_s, u" lead "_s},
+                                                                     {u"cr\rx"_s, u"café"_s}}));
+        ResultsGridView::setNextFileName(path);
+        m_grid->exportCSV();
+        // What is written is the result shown when the dialog opened, not one arriving since.
+        m_grid->setResult(makeResult({u"v"_s}, {{u"second"_s}}));
+        QTRY_VERIFY(QFile::exists(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("name,\"a,b\",n\n"
+                                            "\"say \"\"hi\"\"\",\"a,b\",12.5\n"
+                                            ",,007\n"
+                                            "\"line\nfeed\",tab\tx, lead \n"
+                                            "\"cr\rx\",caf\xc3\xa9\n"));
+    }
+
+    void wholeResultOffer_data()
+    {
+        QTest::addColumn<QueryResultPtr>("result");
+        QTest::addColumn<QString>("menu"); // the items that show: + enabled, - disabled
+        QTest::addColumn<QStringList>("fileTypes");
+        const QStringList plain{u"CSV (*.csv)"_s};
+        const QStringList choice{u"CSV — the 3 rows shown (*.csv)"_s, u"CSV — all 25000 rows (*.csv)"_s};
+        QTest::newRow("capped") << cappedResult(3, 25000) << u"Copy-Export CSV…+Export All 25000 Rows as CSV…+"_s
+                                << choice;
+        QTest::newRow("whole") << numberedRows(3) << u"Copy-Export CSV…+"_s << plain;
+    }
+
+    void wholeResultOffer()
+    {
+        QFETCH(QueryResultPtr, result);
+        QFETCH(QString, menu);
+        QFETCH(QStringList, fileTypes);
+        m_grid->setResult(result, {u"SELECT g FROM generate_series(1, 25000) AS g"_s, DatabaseConnection()});
+        QCOMPARE(menuState(m_grid.get()), menu);
+
+        // Either menu item opens the one window-modal dialog, with its own choice made at first.
+        for (const auto scope : {ResultsGridView::ExportScope::ShownRows, ResultsGridView::ExportScope::WholeResult}) {
+            m_grid->exportCSV(scope);
+            QFileDialog* dialog = m_grid->findChild<QFileDialog*>();
+            QVERIFY(dialog && dialog->isVisible() && dialog->windowModality() == Qt::WindowModal);
+            QCOMPARE(dialog->nameFilters(), fileTypes);
+            QCOMPARE(dialog->selectedNameFilter(),
+                     scope == ResultsGridView::ExportScope::WholeResult ? fileTypes.last() : fileTypes.first());
+            delete dialog;
+        }
+    }
+
+    void wholeResultProgressAndCancel()
+    {
+        MIRELO_REQUIRE_DATABASE(c, u"postgresql"_s);
+        // Rows that trickle in for minutes.
+        m_grid->setResult(cappedResult(10, 500000),
+                          {u"SELECT g, pg_sleep(0.0005) FROM generate_series(1, 500000) AS g"_s, c});
+        QTemporaryDir dir;
+        QSignalSpy failed(m_grid.get(), &ResultsGridView::exportFailed);
+        QSignalSpy exported(m_grid.get(), &ResultsGridView::wholeResultExported);
+        ResultsGridView::setNextFileName(dir.filePath(u"all.csv"_s), ResultsGridView::ExportScope::WholeResult);
+        m_grid->exportCSV();
+
+        QTRY_VERIFY(m_grid->exportPanel() && m_grid->exportPanel()->isVisible());
+        ExportProgressPanel* panel = m_grid->exportPanel();
+        QCOMPARE(panel->windowModality(), Qt::WindowModal);
+        QCOMPARE(panel->titleLabel()->text(), u"Exporting all 500000 rows to “all.csv”…"_s);
+        // Rows written, of how many, as they arrive.
+        QTRY_VERIFY_WITH_TIMEOUT(panel->rowsWritten() > 0, 60000);
+        QVERIFY(QRegularExpression(u"^[1-9][0-9]* of 500000 rows written$"_s)
+                    .match(panel->progressLabel()->text())
+                    .hasMatch());
+
+        QTest::mouseClick(panel->cancelButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_grid->isExportingWholeResult(), 10000);
+        QTRY_VERIFY(!m_grid->exportPanel());
+        // No file, nothing beside it, and no word of failure.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(failed.size() + exported.size(), 0);
+        QVERIFY(!m_grid->findChild<QMessageBox*>());
+        QVERIFY(m_grid->canExportWholeResult());
+    }
+
+    void exportErrors_data()
+    {
+        QTest::addColumn<QString>("sql"); // the statement behind the shown result; empty: rows shown only
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("message"); // a pattern
+        QTest::newRow("whole result, missing folder")
+            << u"SELECT g FROM generate_series(1, 20) AS g"_s << u"missing/out.csv"_s
+            << u"Could not create a temporary file for “.*/missing/out.csv”: No such file or directory\\."_s;
+        QTest::newRow("whole result, a write")
+            << u"CREATE TABLE grid_export_%1 AS SELECT 1 AS a"_s.arg(QCoreApplication::applicationPid()) << u"out.csv"_s
+            << u"The statement changes data, so it is not run again to export all its rows\\."_s;
+    }
+
+    void exportErrors()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, file);
+        QFETCH(QString, message);
+        MIRELO_REQUIRE_DATABASE(c, u"postgresql"_s);
+        QTemporaryDir dir;
+        m_grid->setResult(cappedResult(3, 20), {sql, c});
+        QSignalSpy failed(m_grid.get(), &ResultsGridView::exportFailed);
+        ResultsGridView::setNextFileName(dir.filePath(file), ResultsGridView::ExportScope::WholeResult);
+        m_grid->exportCSV();
+
+        // Said in a window-modal alert, as a sentence, and nothing is written.
+        QMessageBox* alert = openAlert(m_grid.get(), u"exportFailedAlert"_s);
+        QVERIFY(alert);
+        QCOMPARE(alert->windowModality(), Qt::WindowModal);
+        QCOMPARE(alert->text(), u"The rows could not be exported."_s);
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(message)).match(alert->informativeText()).hasMatch(),
+            qPrintable(alert->informativeText()));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void keyboard()
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* grid = new ResultsGridView;
+        auto* after = new QPushButton(u"After"_s);
+        layout->addWidget(grid);
+        layout->addWidget(after);
+        grid->setResult(numberedRows(50));
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTableView* table = grid->table();
+        table->setFocus(Qt::TabFocusReason);
+        // Set on the selection model: the view's own calls read the modifier keys held.
+        table->selectionModel()->setCurrentIndex(table->model()->index(3, 1),
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        // Arrows move inside the grid; a single Tab leaves it, however many cells it holds.
+        QTest::keyClick(table, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(table->currentIndex().row(), 4);
+        QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
+        QTest::keyClick(table, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), after);
+        QTest::keyClick(after, Qt::Key_Backtab, Qt::ShiftModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), table);
+    }
 
 private:
     std::unique_ptr<ResultsGridView> m_grid;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 };
-
-void TestResultsGrid::init()
-{
-    setAppearance(false);
-    m_grid = std::make_unique<ResultsGridView>();
-    m_tester = std::make_unique<QAbstractItemModelTester>(m_grid->table()->model(),
-                                                          QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m_grid->resize(600, 300);
-    m_grid->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
-}
-
-void TestResultsGrid::alignment_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<bool>("right");
-    for (const char* value : {"1,234.50", "-3", "1e-5", "$ 12"})
-        QTest::newRow(value) << QString::fromUtf8(value) << true;
-    for (const char* value : {"e", "-", "abc1", "10%"})
-        QTest::newRow(value) << QString::fromUtf8(value) << false;
-}
-
-void TestResultsGrid::alignment()
-{
-    QFETCH(QString, value);
-    QFETCH(bool, right);
-    m_grid->setResult(makeResult({u"v"_s}, {{value}}));
-    const auto alignment = Qt::Alignment(m_grid->table()->model()->index(0, 0).data(Qt::TextAlignmentRole).toInt());
-    QCOMPARE(alignment & Qt::AlignHorizontal_Mask, right ? Qt::AlignRight : Qt::AlignLeft);
-}
-
-void TestResultsGrid::painting()
-{
-    // A row shorter than the columns: the missing cell is empty, not NULL; a NULL and the
-    // text 'NULL' read alike but are drawn apart.
-    m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{std::nullopt, u"NULL"_s}}));
-    m_grid->resize(400, m_grid->preferredHeight());
-    QTableView* table = m_grid->table();
-    QCOMPARE(table->model()->index(0, 0).data().toString(), u"NULL"_s);
-    QCOMPARE(table->model()->index(0, 2).data().toString(), QString());
-    const auto cell = [&](int column) {
-        const QPoint origin = table->viewport()->mapTo(m_grid.get(), QPoint());
-        return table->visualRect(table->model()->index(0, column)).translated(origin);
-    };
-    for (const bool dark : {false, true}) {
-        setAppearance(dark);
-        const QImage image = m_grid->grab().toImage();
-        QVERIFY(pixelsNear(image, cell(0), MRTheme::textTertiary().resolve(dark)) > 0);
-        QCOMPARE(pixelsNear(image, cell(0), MRTheme::textPrimary().resolve(dark)), 0);
-        QVERIFY(pixelsNear(image, cell(1), MRTheme::textPrimary().resolve(dark)) > 0);
-    }
-}
-
-void TestResultsGrid::height_data()
-{
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("height");
-    QTest::newRow("no rows") << 0 << 0;
-    QTest::newRow("one") << 1 << 48;
-    QTest::newRow("twelve") << 12 << 280;
-}
-
-void TestResultsGrid::height()
-{
-    QFETCH(int, rows);
-    QFETCH(int, height);
-    m_grid->setResult(numberedRows(3));
-    m_grid->setResult(numberedRows(rows));
-    QCOMPARE(m_grid->sizeHint().height(), height);
-}
-
-void TestResultsGrid::columnsFillTheWidth()
-{
-    m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{u"1"_s, u"2"_s, u"3"_s}}));
-    QHeaderView* header = m_grid->table()->horizontalHeader();
-    m_grid->resize(900, 280);
-    QCOMPARE(header->length(), m_grid->table()->viewport()->width());
-    // Columns that cannot all fit keep their minimum width and scroll.
-    m_grid->setResult(makeResult(QStringList(20, u"c"_s), {}));
-    QCOMPARE(header->length(), 20 * ResultsGridView::kMinColumnWidth);
-}
-
-void TestResultsGrid::copyAndMenu()
-{
-    QTableView* table = m_grid->table();
-    QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…-"_s);
-    m_grid->setResult(makeResult({u"a"_s}, {}));
-    QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…-"_s);
-
-    m_grid->setResult(makeResult({u"a"_s, u"b"_s, u"c"_s}, {{u"r0"_s, u"x"_s, u"y"_s},
-                                                            {u"r1"_s, std::nullopt, u"tab\there"_s},
-                                                            {u"r2"_s, u"x"_s, u"y"_s},
-                                                            {u"r3"_s, u"line\nfeed"_s}}));
-    QCOMPARE(menuState(m_grid.get()), u"Copy-Export CSV…+"_s);
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->setText(u"untouched"_s);
-    table->setFocus();
-    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(clipboard->text(), u"untouched"_s);
-
-    // Rows are copied in their order, whatever the order they were selected in.
-    const auto rowCentre = [table](int row) { return table->visualRect(table->model()->index(row, 0)).center(); };
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rowCentre(3));
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
-    QCOMPARE(menuState(m_grid.get()), u"Copy+Export CSV…+"_s);
-    QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(clipboard->text(), u"r1\t\ttab\there\nr3\tline\nfeed\t"_s);
-}
-
-void TestResultsGrid::exportsCSV()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(u"out.csv"_s);
-    m_grid->setResult(makeResult({u"name"_s, u"a,b"_s, u"n"_s}, {{u"say \"hi\""_s, u"a,b"_s, u"12.5"_s},
-                                                                 {std::nullopt, QString(), u"007"_s},
-                                                                 {u"line\nfeed"_s, u"tab\tx"_s, u" lead "_s},
-                                                                 {u"cr\rx"_s, u"café"_s}}));
-    ResultsGridView::setNextFileName(path);
-    m_grid->exportCSV();
-    // What is written is the result shown when the dialog opened, not one arriving since.
-    m_grid->setResult(makeResult({u"v"_s}, {{u"second"_s}}));
-    QTRY_VERIFY(QFile::exists(path));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("name,\"a,b\",n\n"
-                                        "\"say \"\"hi\"\"\",\"a,b\",12.5\n"
-                                        ",,007\n"
-                                        "\"line\nfeed\",tab\tx, lead \n"
-                                        "\"cr\rx\",caf\xc3\xa9\n"));
-}
-
-void TestResultsGrid::wholeResultOffer_data()
-{
-    QTest::addColumn<QueryResultPtr>("result");
-    QTest::addColumn<bool>("source");
-    QTest::addColumn<QString>("menu"); // the items that show: + enabled, - disabled
-    QTest::addColumn<QStringList>("fileTypes");
-    const QStringList plain{u"CSV (*.csv)"_s};
-    const QStringList choice{u"CSV — the 3 rows shown (*.csv)"_s, u"CSV — all 25000 rows (*.csv)"_s};
-    QTest::newRow("capped, with its statement")
-        << cappedResult(3, 25000) << true << u"Copy-Export CSV…+Export All 25000 Rows as CSV…+"_s << choice;
-    // Without the statement there is nothing to run again.
-    QTest::newRow("capped, no statement") << cappedResult(3, 25000) << false << u"Copy-Export CSV…+"_s << plain;
-    QTest::newRow("whole") << numberedRows(3) << true << u"Copy-Export CSV…+"_s << plain;
-}
-
-void TestResultsGrid::wholeResultOffer()
-{
-    QFETCH(QueryResultPtr, result);
-    QFETCH(bool, source);
-    QFETCH(QString, menu);
-    QFETCH(QStringList, fileTypes);
-    if (source)
-        m_grid->setResult(result, {u"SELECT g FROM generate_series(1, 25000) AS g"_s, DatabaseConnection()});
-    else
-        m_grid->setResult(result);
-    QCOMPARE(menuState(m_grid.get()), menu);
-
-    // Either menu item opens the one window-modal dialog, with its own choice made at first.
-    for (const auto scope : {ResultsGridView::ExportScope::ShownRows, ResultsGridView::ExportScope::WholeResult}) {
-        m_grid->exportCSV(scope);
-        QFileDialog* dialog = m_grid->findChild<QFileDialog*>();
-        QVERIFY(dialog && dialog->isVisible() && dialog->windowModality() == Qt::WindowModal);
-        QCOMPARE(dialog->nameFilters(), fileTypes);
-        QCOMPARE(dialog->selectedNameFilter(),
-                 scope == ResultsGridView::ExportScope::WholeResult ? fileTypes.last() : fileTypes.first());
-        delete dialog;
-    }
-}
-
-void TestResultsGrid::wholeResultProgressAndCancel()
-{
-    MIRELO_REQUIRE_DATABASE(c, u"postgresql"_s);
-    // Rows that trickle in for minutes.
-    m_grid->setResult(cappedResult(10, 500000),
-                      {u"SELECT g, pg_sleep(0.0005) FROM generate_series(1, 500000) AS g"_s, c});
-    QTemporaryDir dir;
-    QSignalSpy failed(m_grid.get(), &ResultsGridView::exportFailed);
-    QSignalSpy exported(m_grid.get(), &ResultsGridView::wholeResultExported);
-    ResultsGridView::setNextFileName(dir.filePath(u"all.csv"_s), ResultsGridView::ExportScope::WholeResult);
-    m_grid->exportCSV();
-
-    QTRY_VERIFY(m_grid->exportPanel() && m_grid->exportPanel()->isVisible());
-    ExportProgressPanel* panel = m_grid->exportPanel();
-    QCOMPARE(panel->windowModality(), Qt::WindowModal);
-    QCOMPARE(panel->titleLabel()->text(), u"Exporting all 500000 rows to “all.csv”…"_s);
-    // Rows written, of how many, as they arrive.
-    QTRY_VERIFY_WITH_TIMEOUT(panel->rowsWritten() > 0, 60000);
-    QVERIFY(
-        QRegularExpression(u"^[1-9][0-9]* of 500000 rows written$"_s).match(panel->progressLabel()->text()).hasMatch());
-
-    QTest::mouseClick(panel->cancelButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_grid->isExportingWholeResult(), 10000);
-    QTRY_VERIFY(!m_grid->exportPanel());
-    // No file, nothing beside it, and no word of failure.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    QCOMPARE(failed.size() + exported.size(), 0);
-    QVERIFY(!m_grid->findChild<QMessageBox*>());
-    QVERIFY(m_grid->canExportWholeResult());
-}
-
-void TestResultsGrid::exportErrors_data()
-{
-    QTest::addColumn<QString>("sql"); // the statement behind the shown result; empty: rows shown only
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("message"); // a pattern
-    QTest::newRow("whole result, missing folder")
-        << u"SELECT g FROM generate_series(1, 20) AS g"_s << u"missing/out.csv"_s
-        << u"Could not create a temporary file for “.*/missing/out.csv”: No such file or directory\\."_s;
-    QTest::newRow("whole result, server error")
-        << u"SELECT 1 / (g - 15) AS v FROM generate_series(1, 20) AS g"_s << u"out.csv"_s << u"Division by zero\\."_s;
-    QTest::newRow("whole result, a write")
-        << u"CREATE TABLE grid_export_%1 AS SELECT 1 AS a"_s.arg(QCoreApplication::applicationPid()) << u"out.csv"_s
-        << u"The statement changes data, so it is not run again to export all its rows\\."_s;
-}
-
-void TestResultsGrid::exportErrors()
-{
-    QFETCH(QString, sql);
-    QFETCH(QString, file);
-    QFETCH(QString, message);
-    MIRELO_REQUIRE_DATABASE(c, u"postgresql"_s);
-    QTemporaryDir dir;
-    m_grid->setResult(cappedResult(3, 20), {sql, c});
-    QSignalSpy failed(m_grid.get(), &ResultsGridView::exportFailed);
-    ResultsGridView::setNextFileName(dir.filePath(file), ResultsGridView::ExportScope::WholeResult);
-    m_grid->exportCSV();
-
-    // Said in a window-modal alert, as a sentence, and nothing is written.
-    QMessageBox* alert = openAlert(m_grid.get(), u"exportFailedAlert"_s);
-    QVERIFY(alert);
-    QCOMPARE(alert->windowModality(), Qt::WindowModal);
-    QCOMPARE(alert->text(), u"The rows could not be exported."_s);
-    QVERIFY2(
-        QRegularExpression(QRegularExpression::anchoredPattern(message)).match(alert->informativeText()).hasMatch(),
-        qPrintable(alert->informativeText()));
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    alert->button(QMessageBox::Ok)->click();
-    QTRY_VERIFY(!m_grid->findChild<QMessageBox*>());
-}
-
-void TestResultsGrid::selectionColours()
-{
-    m_grid->setResult(makeResult({u"n"_s, u"v"_s}, {{u"10"_s, std::nullopt}, {u"11"_s, std::nullopt}}));
-    m_grid->resize(400, m_grid->preferredHeight());
-    QTableView* table = m_grid->table();
-    selectRow(table, 0);
-    const auto cell = [&](int row, int column) {
-        const QPoint origin = table->viewport()->mapTo(m_grid.get(), QPoint());
-        return table->visualRect(table->model()->index(row, column)).translated(origin).adjusted(1, 1, -2, -1);
-    };
-    for (const bool dark : {false, true}) {
-        setAppearance(dark);
-        const QPalette palette = MRTheme::palette(dark);
-        const QColor selection = palette.color(QPalette::Highlight);
-        const QColor selectedNull =
-            MRContrast::over(ResultsGridView::cellLook(palette, false, true).nullText, selection);
-        const QImage image = m_grid->grab().toImage();
-        // A selected row: the selection's fill and text colour, and a readable tint of it for
-        // NULL, never the tertiary grey of an unselected NULL.
-        QVERIFY(pixelsNear(image, cell(0, 0), selection) > cell(0, 0).width() * cell(0, 0).height() / 2);
-        QVERIFY(pixelsNear(image, cell(0, 0), palette.color(QPalette::HighlightedText)) > 0);
-        QVERIFY(pixelsNear(image, cell(0, 1), selectedNull) > 0);
-        QCOMPARE(pixelsNear(image, cell(0, 1), MRTheme::textTertiary().resolve(dark)), 0);
-        QVERIFY(MRContrast::ratio(selectedNull, selection) >= MRContrast::kSecondary);
-        // The row below keeps the card's colours.
-        QCOMPARE(pixelsNear(image, cell(1, 0), selection), 0);
-        QVERIFY(pixelsNear(image, cell(1, 1), MRTheme::textTertiary().resolve(dark)) > 0);
-    }
-}
-
-void TestResultsGrid::tabLeavesTheGrid()
-{
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* before = new QPushButton(u"Before"_s);
-    auto* grid = new ResultsGridView;
-    auto* after = new QPushButton(u"After"_s);
-    for (QWidget* widget : {static_cast<QWidget*>(before), static_cast<QWidget*>(grid), static_cast<QWidget*>(after)})
-        layout->addWidget(widget);
-    grid->setResult(numberedRows(50));
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    before->setFocus(Qt::TabFocusReason);
-
-    // Forwards and back again, each a single key, however many rows and cells the grid holds.
-    const QList<std::pair<Qt::Key, QWidget*>> steps{{Qt::Key_Tab, grid->table()},
-                                                    {Qt::Key_Tab, after},
-                                                    {Qt::Key_Backtab, grid->table()},
-                                                    {Qt::Key_Backtab, before}};
-    for (const auto& [key, expected] : steps) {
-        QTest::keyClick(QApplication::focusWidget(), key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
-        QTRY_COMPARE(QApplication::focusWidget(), expected);
-    }
-}
-
-void TestResultsGrid::keysMoveWithin_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<int>("current");
-    QTest::addColumn<QList<int>>("selected");
-    QTest::newRow("shift+down extends") << 3 << int(Qt::Key_Down) << int(Qt::ShiftModifier) << 4 << QList<int>{3, 4};
-    QTest::newRow("ctrl+down moves without selecting")
-        << 3 << int(Qt::Key_Down) << int(Qt::ControlModifier) << 4 << QList<int>{3};
-    QTest::newRow("page down") << 0 << int(Qt::Key_PageDown) << 0 << -1 << QList<int>{};
-}
-
-void TestResultsGrid::keysMoveWithin()
-{
-    QFETCH(int, start);
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(int, current); // -1: a page away, more than one row
-    QFETCH(QList<int>, selected);
-    m_grid->setResult(numberedRows(50));
-    m_grid->resize(600, m_grid->preferredHeight());
-    m_grid->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_grid.get()));
-    QTableView* table = m_grid->table();
-    table->setFocus(Qt::TabFocusReason);
-    // Set on the selection model: the view's own calls read the modifier keys held.
-    const QModelIndex startIndex = table->model()->index(start, 1);
-    table->selectionModel()->setCurrentIndex(startIndex, QItemSelectionModel::NoUpdate);
-    table->selectionModel()->select(startIndex, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-
-    QTest::keyClick(table, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    QVERIFY(table->hasFocus());
-    const int row = table->currentIndex().row();
-    if (current >= 0) {
-        QCOMPARE(row, current);
-        QList<int> rows;
-        for (const QModelIndex& index : table->selectionModel()->selectedRows())
-            rows.append(index.row());
-        std::sort(rows.begin(), rows.end());
-        QCOMPARE(rows, selected);
-    } else {
-        QVERIFY2(qAbs(row - start) > 5, qPrintable(QString::number(row)));
-        QCOMPARE(table->selectionModel()->selectedRows().size(), 1);
-    }
-}
-
-void TestResultsGrid::scrollBarsAndCorners()
-{
-    // Enough columns and rows for both scroll bars: each lies wholly inside the rounded card.
-    m_grid->setResult(makeResult(QStringList(12, u"c"_s), QList<SQLRow>(40, SQLRow(12, u"value"_s))));
-    m_grid->resize(500, m_grid->preferredHeight());
-    QTableView* table = m_grid->table();
-    QTRY_VERIFY(table->verticalScrollBar()->isVisible() && table->horizontalScrollBar()->isVisible());
-    // The card with its one-point border: a bar may run under the border's straight part.
-    QPainterPath card;
-    const qreal r = MRTheme::cardRadius();
-    card.addRoundedRect(QRectF(m_grid->rect()).adjusted(-1, -1, 1, 1), r + 1, r + 1);
-    for (const QScrollBar* bar : {table->verticalScrollBar(), table->horizontalScrollBar()})
-        QVERIFY(card.contains(QRectF(bar->mapTo(m_grid.get(), QPoint()), bar->size())));
-}
-
-void TestResultsGrid::accessibility()
-{
-    m_grid->setResult(makeResult({u"id"_s, u"note"_s}, {{u"1"_s, std::nullopt}, {u"2"_s, u"late"_s}}));
-    QTableView* table = m_grid->table();
-    selectRow(table, 1);
-    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(table);
-    QVERIFY(iface);
-    QCOMPARE(iface->text(QAccessible::Name), u"Results"_s);
-    QAccessibleTableInterface* grid = iface->tableInterface();
-    QVERIFY(grid);
-    QCOMPARE(grid->columnDescription(1), u"note"_s);
-    // A NULL is told as NULL; the selected row is told as selected.
-    QCOMPARE(grid->cellAt(0, 1)->text(QAccessible::Name), u"NULL"_s);
-    QCOMPARE(grid->selectedRows(), QList<int>{1});
-    QVERIFY(grid->cellAt(1, 0)->state().selected && !grid->cellAt(0, 0)->state().selected);
-}
 
 QTEST_MAIN(TestResultsGrid)
 #include "tst_resultsgrid.moc"

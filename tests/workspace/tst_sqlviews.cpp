@@ -2,8 +2,6 @@
 #include "ui/MRSQLLineView.h"
 #include "ui/MRSQLTextViewHighlighter.h"
 
-#include <QApplication>
-#include <QImage>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -37,87 +35,63 @@ class TestSQLViews : public QObject
 
 private Q_SLOTS:
     void init() { setAppearance(false); }
-    void lineElidesAtTheTail_data();
-    void lineElidesAtTheTail();
-    void lineRepaintsForAppearance();
-    void textView();
+    void lineElidesAtTheTail_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("shown"); // empty: cut
+
+        QTest::newRow("line breaks as spaces") << "select\n1\tfrom t" << 400 << "select 1 from t";
+        QTest::newRow("very long") << u"select "_s + QString(100000, u'x') << 200 << "";
+    }
+
+    void lineElidesAtTheTail()
+    {
+        QFETCH(QString, sql);
+        QFETCH(int, width);
+        QFETCH(QString, shown);
+        MRSQLLineView view;
+        view.setSQL(sql);
+        view.resize(width, view.sizeHint().height());
+        QVERIFY(view.sizeHint().height() > 0 && view.sizeHint().height() == view.minimumSizeHint().height());
+        const QString text = view.displayedText();
+        const bool cut = text.size() > 3 && text.endsWith(u'…') && sql.startsWith(text.chopped(1)) &&
+                         QFontMetricsF(view.font()).horizontalAdvance(text) <= width;
+        QVERIFY2(shown.isEmpty() ? cut : text == shown, qPrintable(text));
+    }
+
+    void textView()
+    {
+        QTextEdit view;
+        const QString sql = u"select count(*)\nfrom t -- note"_s;
+        view.setPlainText(sql);
+        QTextCursor cursor = view.textCursor();
+        cursor.setPosition(7);
+        cursor.setPosition(2, QTextCursor::KeepAnchor);
+        view.setTextCursor(cursor);
+        MRSQLTextViewHighlighter::highlightTextView(&view, 13);
+        MRSQLTextViewHighlighter::highlightTextView(&view, 13);
+        QCOMPARE(view.findChildren<MRSQLTextViewHighlighter*>().size(), 1);
+        QCOMPARE(view.toPlainText(), sql);
+        QCOMPARE(std::pair(view.textCursor().anchor(), view.textCursor().position()), std::pair(7, 2));
+
+        // select, count, the bracket, from, the comment; a theme switch recolours without a new split.
+        const QList<SQLSpan> spans = MRSQLTextViewHighlighter::of(&view)->spans();
+        for (const bool dark : {false, true}) {
+            setAppearance(dark);
+            QCOMPARE(coloursAt(view, {0, 7, 13, 16, 25}),
+                     (QList<QColor>{MRTheme::sqlKeyword().resolve(dark), MRTheme::sqlFunction().resolve(dark),
+                                    MRTheme::textPrimary().resolve(dark), MRTheme::sqlKeyword().resolve(dark),
+                                    MRTheme::sqlComment().resolve(dark)}));
+            QCOMPARE(MRSQLTextViewHighlighter::of(&view)->spans(), spans);
+        }
+
+        // Typed text is no longer the highlighted SQL: its old colours go.
+        QTextCursor(view.document()).insertText(u"x"_s);
+        QVERIFY(MRSQLTextViewHighlighter::of(&view)->spans().isEmpty());
+        QCOMPARE(coloursAt(view, {1}), QList<QColor>{MRTheme::textPrimary().dark()});
+    }
 };
-
-void TestSQLViews::lineElidesAtTheTail_data()
-{
-    QTest::addColumn<QString>("sql");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("shown"); // empty: cut
-
-    QTest::newRow("line breaks as spaces") << "select\n1\tfrom t" << 400 << "select 1 from t";
-    QTest::newRow("very long") << u"select "_s + QString(100000, u'x') << 200 << "";
-}
-
-void TestSQLViews::lineElidesAtTheTail()
-{
-    QFETCH(QString, sql);
-    QFETCH(int, width);
-    QFETCH(QString, shown);
-    MRSQLLineView view;
-    view.setSQL(sql);
-    view.resize(width, view.sizeHint().height());
-    QVERIFY(view.sizeHint().height() > 0 && view.sizeHint().height() == view.minimumSizeHint().height());
-    const QString text = view.displayedText();
-    const bool cut = text.size() > 3 && text.endsWith(u'…') && sql.startsWith(text.chopped(1)) &&
-                     QFontMetricsF(view.font()).horizontalAdvance(text) <= width;
-    QVERIFY2(shown.isEmpty() ? cut : text == shown, qPrintable(text));
-}
-
-void TestSQLViews::lineRepaintsForAppearance()
-{
-    MRSQLLineView view;
-    view.setFontSize(20);
-    view.setSQL(u"-- a\nSELECT 'text' FROM t"_s);
-    view.resize(view.sizeHint());
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
-    for (const bool dark : {false, true}) {
-        setAppearance(dark);
-        const QImage image = view.grab().toImage();
-        const auto near = [&](const MRColor& colour, bool inDark) {
-            return pixelsNear(image, image.rect(), colour.resolve(inDark));
-        };
-        QVERIFY(near(MRTheme::sqlKeyword(), dark) > 0 && near(MRTheme::sqlString(), dark) > 0);
-        QCOMPARE(near(MRTheme::sqlKeyword(), !dark), 0);
-    }
-}
-
-void TestSQLViews::textView()
-{
-    QTextEdit view;
-    const QString sql = u"select count(*)\nfrom t -- note"_s;
-    view.setPlainText(sql);
-    QTextCursor cursor = view.textCursor();
-    cursor.setPosition(7);
-    cursor.setPosition(2, QTextCursor::KeepAnchor);
-    view.setTextCursor(cursor);
-    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
-    MRSQLTextViewHighlighter::highlightTextView(&view, 13);
-    QCOMPARE(view.findChildren<MRSQLTextViewHighlighter*>().size(), 1);
-    QCOMPARE(view.toPlainText(), sql);
-    QCOMPARE(std::pair(view.textCursor().anchor(), view.textCursor().position()), std::pair(7, 2));
-
-    // select, count, the bracket, from, the comment; a theme switch recolours without a new split.
-    const QList<SQLSpan> spans = MRSQLTextViewHighlighter::of(&view)->spans();
-    for (const bool dark : {false, true}) {
-        setAppearance(dark);
-        QCOMPARE(coloursAt(view, {0, 7, 13, 16, 25}),
-                 (QList<QColor>{MRTheme::sqlKeyword().resolve(dark), MRTheme::sqlFunction().resolve(dark),
-                                MRTheme::textPrimary().resolve(dark), MRTheme::sqlKeyword().resolve(dark),
-                                MRTheme::sqlComment().resolve(dark)}));
-        QCOMPARE(MRSQLTextViewHighlighter::of(&view)->spans(), spans);
-    }
-
-    // Typed text is no longer the highlighted SQL: its old colours go.
-    QTextCursor(view.document()).insertText(u"x"_s);
-    QVERIFY(MRSQLTextViewHighlighter::of(&view)->spans().isEmpty());
-    QCOMPARE(coloursAt(view, {1}), QList<QColor>{MRTheme::textPrimary().dark()});
-}
 
 QTEST_MAIN(TestSQLViews)
 #include "tst_sqlviews.moc"
