@@ -6,6 +6,7 @@
 #include "ui/MRButton.h"
 #include "ui/MRCardView.h"
 #include "ui/MRContentRootView.h"
+#include "ui/MRFieldStyle.h"
 #include "ui/MRLabel.h"
 #include "ui/MRSeparatorView.h"
 #include "ui/MRSpinnerView.h"
@@ -144,6 +145,7 @@ void ConnectionSheetController::buildSheet(QWidget* parent)
     m_nameField->setPlaceholderText(tr("My Database"));
     m_typePopup = new QComboBox(m_root);
     m_typePopup->setFont(MRTheme::uiFont(13));
+    MRFieldStyle::apply(m_typePopup);
     m_typePopup->addItems({tr("PostgreSQL"), tr("MySQL")});
     connect(m_typePopup, &QComboBox::activated, this, &ConnectionSheetController::typeChanged);
     m_formFields.append(m_typePopup);
@@ -165,6 +167,7 @@ void ConnectionSheetController::buildSheet(QWidget* parent)
 
     m_sslCheckbox = new QCheckBox(tr("Use SSL"), m_root);
     m_sslCheckbox->setFont(MRTheme::uiFont(13));
+    MRFieldStyle::apply(m_sslCheckbox);
 
     m_separator = new MRSeparatorView(m_root);
 
@@ -217,6 +220,7 @@ QLineEdit* ConnectionSheetController::formField(bool secure)
 {
     auto* field = new QLineEdit(m_root);
     field->setFont(MRTheme::uiFont(13));
+    MRFieldStyle::apply(field);
     // A little air between the bezel and the text, as a rounded text field has.
     field->setTextMargins(3, 0, 3, 0);
     if (secure)

@@ -1,4 +1,5 @@
 #include "ui/MRContrast.h"
+#include "ui/MRFieldStyle.h"
 #include "ui/MRTheme.h"
 #include "workspace/ResultsGridView.h"
 
@@ -22,8 +23,8 @@ QColor shown(const QList<QColor>& layers)
 // Every text colour of the palette against every background it is drawn on, in light and in
 // dark. Body text (textPrimary, textSecondary, danger, success, onAccent, the SQL colours but
 // comments, grid values) needs 4.5:1; secondary text (textTertiary: hints, captions, times,
-// section headers, NULL; sqlComment) and icons need 3:1. Translucent fills are laid over what
-// they sit on first.
+// section headers, NULL; sqlComment), icons and the edges of form controls need 3:1.
+// Translucent fills are laid over what they sit on first.
 class TestContrast : public QObject
 {
     Q_OBJECT
@@ -159,6 +160,13 @@ private Q_SLOTS:
                 secondary);
             add("the sparkle mark", accent, "the window", window, secondary);
             addAll("the status dot", c(MRTheme::statusDot()), page, secondary);
+
+            // The edges of form controls, 3:1 as a control's boundary: a field's, a combo box's
+            // and an empty check box's border against the window and the fill inside it, and
+            // a ticked box's fill against the window.
+            add("a field's edge", c(MRFieldStyle::border()), "the window", window, secondary);
+            add("a field's edge", c(MRFieldStyle::border()), "a field's fill", panel, secondary);
+            add("a ticked check box", accent, "the window", window, secondary);
         }
     }
 

@@ -1,7 +1,9 @@
 #include "ui/MRButton.h"
 #include "ui/MRClickRow.h"
 #include "ui/MRContentRootView.h"
+#include "ui/MRContrast.h"
 #include "ui/MRDotGridView.h"
+#include "ui/MRFieldStyle.h"
 #include "ui/MRHistoryRow.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
@@ -17,8 +19,12 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <memory>
 
@@ -407,6 +413,78 @@ private Q_SLOTS:
                 QVERIFY(shows(widget, at, onWindow(color)));
             }
             QCOMPARE(header->palette().color(QPalette::WindowText), MRTheme::textTertiary().resolve(mode == 2));
+        }
+    }
+
+    // Qt's own form controls in the field style: an edge that stands out from the window and the
+    // input fill (the accent for a ticked box), in light and in dark, on the same widgets as the
+    // appearance switches; a focused field is ringed in the accent.
+    void formControls_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"field", "focused field", "combo box", "check box", "ticked check box"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+
+    void formControls()
+    {
+        QFETCH(QString, kind);
+        QWidget* control = nullptr;
+        QRect box; // the bezel, or the check box's box
+        if (kind.endsWith(QLatin1String("check box"))) {
+            auto* check = new QCheckBox(QStringLiteral("Use SSL"));
+            check->setChecked(kind.startsWith(QLatin1String("ticked")));
+            MRFieldStyle::apply(check);
+            place(check);
+            QStyleOptionButton option;
+            option.initFrom(check);
+            box = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+            control = check;
+        } else if (kind == QLatin1String("combo box")) {
+            auto* combo = new QComboBox;
+            combo->addItems({QStringLiteral("PostgreSQL"), QStringLiteral("MySQL")});
+            MRFieldStyle::apply(combo);
+            control = place(combo, QSize(200, combo->sizeHint().height()));
+            box = combo->rect();
+        } else {
+            auto* field = new QLineEdit;
+            MRFieldStyle::apply(field);
+            control = place(field, QSize(200, 24));
+            box = field->rect();
+            // The window hands its only field the focus as it opens.
+            if (kind.startsWith(QLatin1String("focused"))) {
+                field->setFocus(Qt::TabFocusReason);
+                QTRY_VERIFY(field->hasFocus());
+            } else {
+                field->clearFocus();
+            }
+        }
+        const bool ticked = kind.startsWith(QLatin1String("ticked"));
+        const bool focused = kind.startsWith(QLatin1String("focused"));
+        PaintCounter paints;
+        control->installEventFilter(&paints);
+
+        // The test starts in light: to dark and back, each switch seen on screen.
+        for (const bool dark : {true, false}) {
+            paints.counts.clear();
+            ThemeManager::shared().setMode(dark ? ThemeManager::Mode::Dark : ThemeManager::Mode::Light);
+            QTRY_VERIFY(paints.counts.value(control) > 0);
+            const QColor window = onWindow();
+            const QColor edge = shownAt(control, QPoint(box.center().x(), box.top()));
+            QVERIFY2(MRContrast::ratio(edge, window) >= MRContrast::kSecondary,
+                     qPrintable(QStringLiteral("the edge %1 on %2").arg(edge.name(), window.name())));
+            const MRColor fill = ticked ? MRTheme::accent() : MRTheme::inputBackground();
+            const QPoint inside = box.topLeft() + QPoint(2, box.height() / 2);
+            if (focused) {
+                // The ring lies over the fill just inside the edge.
+                const QColor ring = MRTheme::accent().withAlpha(0.55).resolve(dark);
+                QVERIFY(shows(control, QPoint(box.center().x(), box.top() + 1),
+                              MRContrast::over(ring, MRTheme::inputBackground().resolve(dark))));
+            } else {
+                QVERIFY(shows(control, QPoint(box.center().x(), box.top()),
+                              onWindow(ticked ? fill : MRFieldStyle::border())));
+                QVERIFY(shows(control, ticked ? box.topLeft() + QPoint(2, 2) : inside, onWindow(fill)));
+            }
         }
     }
 

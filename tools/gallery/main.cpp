@@ -37,6 +37,7 @@
 #include "workspace/ResultsGridView.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
@@ -748,7 +749,8 @@ void shootMenus(Gallery& gallery)
 }
 
 // The connection editor over a window: the first connection selected, then the form
-// refused for a blank name and for a port out of range.
+// refused for a blank name and for a port out of range, and being edited from the keyboard
+// with SSL ticked.
 void shootSheet(Gallery& gallery)
 {
     using Setup = std::function<void(ConnectionSheetController&)>;
@@ -764,6 +766,12 @@ void shootSheet(Gallery& gallery)
          [](ConnectionSheetController& sheet) {
              sheet.portField()->setText(QStringLiteral("70000"));
              sheet.saveClicked();
+         }},
+        {QStringLiteral("editing"),
+         [](ConnectionSheetController& sheet) {
+             sheet.sslCheckbox()->setChecked(true);
+             sheet.sheet()->activateWindow();
+             sheet.hostField()->setFocus(Qt::TabFocusReason);
          }},
     };
     for (const auto& [name, setup] : states) {
