@@ -47,12 +47,18 @@ QColor onWindow(const MRColor& fill = MRColor())
                             top.blueF() * a + bottom.blueF() * (1 - a));
 }
 
-// Whether the widget shows the colour at the point, give or take rounding; says what it shows if
-// not. The window is grabbed, so the widget's translucent fills land on the real background.
-bool shows(QWidget* widget, QPoint at, const QColor& expected)
+// What the screen shows at a point of a widget: the window is grabbed, so the widget's
+// translucent fills land on the real background.
+QColor shownAt(QWidget* widget, QPoint at)
 {
     QWidget* window = widget->window();
-    const QColor actual = window->grab(QRect(widget->mapTo(window, at), QSize(1, 1))).toImage().pixelColor(0, 0);
+    return window->grab(QRect(widget->mapTo(window, at), QSize(1, 1))).toImage().pixelColor(0, 0);
+}
+
+// Whether the widget shows the colour at the point, give or take rounding; says what it shows if not.
+bool shows(QWidget* widget, QPoint at, const QColor& expected)
+{
+    const QColor actual = shownAt(widget, at);
     const bool near = qAbs(actual.red() - expected.red()) <= 2 && qAbs(actual.green() - expected.green()) <= 2 &&
                       qAbs(actual.blue() - expected.blue()) <= 2;
     if (!near)
