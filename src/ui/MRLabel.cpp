@@ -9,6 +9,15 @@ MRLabel::MRLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
     applyColor();
 }
 
+MRLabel* MRLabel::plainText(const QString& text, const QFont& font, const MRColor& color)
+{
+    auto* label = new MRLabel(text);
+    label->setFont(font);
+    label->setTextColor(color);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 void MRLabel::setTextColor(const MRColor& color)
 {
     m_color = color;

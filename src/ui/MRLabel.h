@@ -12,6 +12,9 @@ class MRLabel : public QLabel
 
 public:
     explicit MRLabel(const QString& text = {}, QWidget* parent = nullptr);
+    // Text that is shown as it stands, never read as markup: prompts, statements and
+    // server messages may hold '<'.
+    static MRLabel* plainText(const QString& text, const QFont& font, const MRColor& color);
 
     MRColor textColor() const { return m_color; }
     void setTextColor(const MRColor& color);

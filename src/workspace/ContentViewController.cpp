@@ -74,15 +74,6 @@ public:
     void setTextInsets(const QMargins& insets) { setViewportMargins(insets); }
 };
 
-MRLabel* makeLabel(const QString& text, const QFont& font, const MRColor& color)
-{
-    auto* label = new MRLabel(text);
-    label->setFont(font);
-    label->setTextColor(color);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 QVBoxLayout* stackLayout(QWidget* owner)
 {
     auto* layout = new QVBoxLayout(owner);
@@ -260,14 +251,14 @@ void ContentViewController::buildQueryPane()
     QHBoxLayout* heading = rowLayout();
     heading->addWidget(MRStyleKit::sparkleViewOfSize(30), 0, Qt::AlignVCenter);
     heading->addSpacing(12);
-    heading->addWidget(
-        makeLabel(tr("Let’s write some SQL"), MRTheme::serifDisplayFont(33, QFont::Bold), MRTheme::textPrimary()), 0,
-        Qt::AlignVCenter);
+    heading->addWidget(MRLabel::plainText(tr("Let’s write some SQL"), MRTheme::serifDisplayFont(33, QFont::Bold),
+                                          MRTheme::textPrimary()),
+                       0, Qt::AlignVCenter);
     heading->addStretch();
     column->addLayout(heading);
     column->addSpacing(10);
-    MRLabel* subtitle = makeLabel(tr("Describe the data you want in plain English — Mirelo writes the query."),
-                                  MRTheme::uiFont(13.5), MRTheme::textSecondary());
+    MRLabel* subtitle = MRLabel::plainText(tr("Describe the data you want in plain English — Mirelo writes the query."),
+                                           MRTheme::uiFont(13.5), MRTheme::textSecondary());
     subtitle->setWordWrap(true);
     column->addWidget(subtitle);
     column->addSpacing(22);
@@ -294,7 +285,7 @@ void ContentViewController::buildQueryPane()
     buttons->addWidget(m_sendButton, 0, Qt::AlignBottom);
     card->addLayout(buttons);
     m_promptPlaceholder =
-        makeLabel(tr("How can I help you query your data?"), MRTheme::uiFont(14.5), MRTheme::textTertiary());
+        MRLabel::plainText(tr("How can I help you query your data?"), MRTheme::uiFont(14.5), MRTheme::textTertiary());
     m_promptPlaceholder->setParent(m_promptCard);
     m_promptPlaceholder->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_promptPlaceholder->adjustSize();
@@ -328,7 +319,7 @@ void ContentViewController::buildQueryPane()
     m_spinner = new MRSpinnerView;
     runLine->addWidget(m_spinner, 0, Qt::AlignVCenter);
     runLine->addSpacing(8);
-    m_hintLabel = makeLabel(hintText(), MRTheme::uiFont(11.5), MRTheme::textTertiary());
+    m_hintLabel = MRLabel::plainText(hintText(), MRTheme::uiFont(11.5), MRTheme::textTertiary());
     runLine->addWidget(m_hintLabel, 0, Qt::AlignVCenter);
     column->addLayout(runLine);
     column->addSpacing(10);
@@ -380,7 +371,7 @@ QWidget* ContentViewController::buildSuggestionsBox()
     shuffle->setTint(MRTheme::textTertiary());
     header->addWidget(shuffle, 0, Qt::AlignVCenter);
     header->addSpacing(8);
-    header->addWidget(makeLabel(tr("Try one of these"), MRTheme::uiFont(12.5), MRTheme::textTertiary()), 0,
+    header->addWidget(MRLabel::plainText(tr("Try one of these"), MRTheme::uiFont(12.5), MRTheme::textTertiary()), 0,
                       Qt::AlignVCenter);
     header->addStretch();
     box->addLayout(header);
@@ -438,7 +429,7 @@ QWidget* ContentViewController::buildResultsBox()
     box->addWidget(m_sqlCard);
     box->addSpacing(12);
 
-    m_resultsStatusLabel = makeLabel(QString(), MRTheme::uiFont(11.5), MRTheme::textSecondary());
+    m_resultsStatusLabel = MRLabel::plainText(QString(), MRTheme::uiFont(11.5), MRTheme::textSecondary());
     m_resultsStatusLabel->setWordWrap(true);
     m_resultsStatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // One line high while empty, as a label is.
@@ -468,7 +459,8 @@ void ContentViewController::buildHistoryPane()
     m_historyLayout = stackLayout(m_historyScroll->column());
 
     QHBoxLayout* header = rowLayout(QMargins(14, 0, 0, 0));
-    m_historyHeader = makeLabel(tr("History"), MRTheme::serifDisplayFont(22, QFont::Bold), MRTheme::textPrimary());
+    m_historyHeader =
+        MRLabel::plainText(tr("History"), MRTheme::serifDisplayFont(22, QFont::Bold), MRTheme::textPrimary());
     header->addWidget(m_historyHeader);
     header->addStretch();
     m_historyLayout->addLayout(header);
@@ -476,8 +468,8 @@ void ContentViewController::buildHistoryPane()
     m_historyLayout->addSpacerItem(m_historyGap);
 
     QHBoxLayout* empty = rowLayout(QMargins(14, 0, 0, 0));
-    m_historyEmptyLabel = makeLabel(tr("No history yet — generate a query to get started."), MRTheme::uiFont(13),
-                                    MRTheme::textTertiary());
+    m_historyEmptyLabel = MRLabel::plainText(tr("No history yet — generate a query to get started."),
+                                             MRTheme::uiFont(13), MRTheme::textTertiary());
     m_historyEmptyLabel->setWordWrap(true);
     empty->addWidget(m_historyEmptyLabel, 1);
     m_historyLayout->addLayout(empty);

@@ -98,23 +98,15 @@ private:
     int m_phase = 40; // hundredths of the sweep's way; it starts in view
 };
 
-MRLabel* makeLabel(const QString& text, const QFont& font, const MRColor& color)
-{
-    auto* label = new MRLabel(text);
-    label->setFont(font);
-    label->setTextColor(color);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 } // namespace
 
 ExportProgressPanel::ExportProgressPanel(const QString& fileName, std::optional<quint64> total, QWidget* parent)
     : QDialog(parent), m_total(total),
-      m_title(makeLabel(total ? tr("Exporting all %1 rows to “%2”…").arg(*total).arg(fileName)
-                              : tr("Exporting the rows to “%1”…").arg(fileName),
-                        MRTheme::uiFont(13, QFont::DemiBold), MRTheme::textPrimary())),
-      m_bar(new ProgressTrack), m_progress(makeLabel(QString(), MRTheme::uiFont(12), MRTheme::textSecondary())),
+      m_title(MRLabel::plainText(total ? tr("Exporting all %1 rows to “%2”…").arg(*total).arg(fileName)
+                                       : tr("Exporting the rows to “%1”…").arg(fileName),
+                                 MRTheme::uiFont(13, QFont::DemiBold), MRTheme::textPrimary())),
+      m_bar(new ProgressTrack),
+      m_progress(MRLabel::plainText(QString(), MRTheme::uiFont(12), MRTheme::textSecondary())),
       m_cancel(MRStyleKit::ghostButtonWithTitle(tr("Cancel"), this, [this] { reject(); }))
 {
     setWindowTitle(tr("Export CSV"));
