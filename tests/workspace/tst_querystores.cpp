@@ -101,7 +101,6 @@ private Q_SLOTS:
         QTest::newRow("150 in the file") << numberedHistory(150) << 150 << u"p147"_s;
         QTest::newRow("object") << QByteArray(R"({"prompt":"p","sql":"s"})") << 2 << u"new"_s;
         QTest::newRow("not JSON") << QByteArray("[{\"prompt\":") << 2 << u"new"_s;
-        QTest::newRow("binary") << QByteArray("\x00\xff\x10", 3) << 2 << u"new"_s;
     }
 
     void limitAndDamagedFiles()
