@@ -5,6 +5,8 @@
 #include <QTest>
 #include <optional>
 
+class DatabaseExecutor;
+
 // The PostgreSQL and MariaDB servers that scripts/lib/dbservers.sh starts, as connection
 // records built from its MIRELO_TEST_* variables.
 namespace TestDatabases {
@@ -20,6 +22,20 @@ QString variable(const QString& type, const char* name);
 // ssl off; nullopt when the servers were not started.
 std::optional<DatabaseConnection> connection(const QString& type, Server server = Server::Tls,
                                              const QString& database = {});
+
+// sql with each %1 replaced by the process id: objects the tests create carry it, so that
+// test programs running side by side never meet.
+QString suffixed(const char* sql);
+
+// The data column "type", with a row for each server.
+void bothServers();
+
+// The first value of the first row of sql, run able to write: "∅" for NULL, "no rows", or
+// the error.
+QString firstValue(DatabaseExecutor& executor, const QString& sql, const DatabaseConnection& c);
+
+// A query counting the sessions on the server of this type now running exactly sql.
+QString runningCount(const QString& type, const QString& sql);
 
 } // namespace TestDatabases
 

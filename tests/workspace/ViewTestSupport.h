@@ -37,3 +37,11 @@ inline QMessageBox* openAlert(QWidget* owner, const QString& name)
     const auto open = [&] { return (box = owner->findChild<QMessageBox*>(name)) && box->isVisible(); };
     return QTest::qWaitFor(open, 60000) ? box : nullptr;
 }
+
+// The alert's title and message on two lines, if it is open and window-modal.
+inline QString alertText(const QMessageBox* box)
+{
+    if (!box || !box->isVisible() || box->windowModality() != Qt::WindowModal)
+        return QStringLiteral("no window-modal alert");
+    return box->text() + u'\n' + box->informativeText();
+}

@@ -111,9 +111,6 @@ private Q_SLOTS:
         row("unterminated literal", "select 'abc; delete from t", "1111");
         row("nested comment, MySQL ends it early", "/* /* */ delete from t */", "0011");
 
-        row("quote in a dollar body", "select $$ it's $$; delete from t where x = 'a'", "1100");
-        row("quote in a backquoted name", "select `a'b` from t; delete from t where c = 'x'", "0011");
-
         row("MySQL executable comment", "/*!50000 delete from t */", "0011");
         row("optimizer hint is a comment", "select /*+ drop */ 1", "0000");
 
@@ -145,8 +142,6 @@ private Q_SLOTS:
         // Texts that leave the read-only session before writing, none holding one of the 21 words.
         row("begin read write", "BEGIN READ WRITE; SELECT nextval('s'); COMMIT", true);
         row("comment between the words", "BEGIN READ/* x */WRITE", true);
-        row("set transaction_read_only", "SET transaction_read_only = off; SELECT nextval('s')", true);
-        row("set tx_read_only", "SET @@SESSION.tx_read_only = 0", true);
         row("set statement tx_read_only", "SET STATEMENT tx_read_only = 0 FOR SELECT NEXTVAL(s)", true);
         row("set_config", "SELECT set_config('default_transaction_read_only', 'off', false); COMMIT", true);
         row("MySQL executable comment", "/*!40000 SET SESSION TRANSACTION READ WRITE */", true);

@@ -9,7 +9,6 @@
 #include "ui/MRHistoryRow.h"
 #include "ui/MRLabel.h"
 #include "ui/MRPanel.h"
-#include "ui/MRSQLTextViewHighlighter.h"
 #include "ui/MRSpinnerView.h"
 #include "workspace/ContentViewController.h"
 #include "workspace/ContentViewControllerDelegate.h"
@@ -27,9 +26,11 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTextEdit>
 
 using namespace Qt::Literals::StringLiterals;
+using namespace TestDatabases;
 
 namespace {
 
@@ -43,14 +44,6 @@ public:
     void contentDidSelectConnectionId(const std::optional<QString>&) override {}
 };
 
-QString titleOf(const MRButton* button)
-{
-    QString text;
-    for (const MRStyledText& run : button->styledTitle())
-        text += run.text;
-    return text;
-}
-
 QByteArray answer(const QString& sql)
 {
     return QJsonDocument(QJsonObject{{u"status"_s, u"success"_s}, {u"query"_s, sql}}).toJson(QJsonDocument::Compact);
@@ -63,40 +56,6 @@ void press(QMessageBox* box, const QString& title)
             return QTest::mouseClick(button, Qt::LeftButton);
     }
     QFAIL(qPrintable(u"The alert has no button "_s + title));
-}
-
-// Objects the tests create carry the process id, so that test programs running side by
-// side never meet.
-QString suffixed(const char* sql)
-{
-    return QString::fromUtf8(sql).replace(u"%1"_s, QString::number(QCoreApplication::applicationPid()));
-}
-
-// The first value of the first row, "∅" for NULL, or the error; run able to write.
-QString firstValue(DatabaseExecutor& executor, const QString& sql, const DatabaseConnection& c)
-{
-    std::optional<QString> value;
-    executor.executeQuery(sql, c, &executor, [&](const QueryResultPtr& result, const QString& error) {
-        if (!result)
-            value = error;
-        else
-            value = result->rows.value(0).isEmpty() ? u"no rows"_s : result->rows[0][0].value_or(u"∅"_s);
-    });
-    return QTest::qWaitFor([&] { return value.has_value(); }, 60000) ? *value : u"no answer"_s;
-}
-
-QString runningQuery(const QString& type, const QString& sql)
-{
-    return (type == u"postgresql"_s ? u"SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query = '%1'"_s
-                                    : u"SELECT count(*) FROM information_schema.PROCESSLIST WHERE INFO = '%1'"_s)
-        .arg(sql);
-}
-
-void bothServers()
-{
-    QTest::addColumn<QString>("type");
-    QTest::newRow("postgresql") << u"postgresql"_s;
-    QTest::newRow("mysql") << u"mysql"_s;
 }
 
 } // namespace
@@ -120,7 +79,6 @@ private Q_SLOTS:
         for (const QString& type : {u"postgresql"_s, u"mysql"_s}) {
             if (auto c = TestDatabases::connection(type, TestDatabases::Server::Tls,
                                                    TestDatabases::variable(type, "SHOP_DATABASE"))) {
-                c->name = type == u"postgresql"_s ? u"Shop on PostgreSQL"_s : u"Shop on MariaDB"_s;
                 connections.addConnection(*c);
                 m_connectionIds.insert(type, c->connectionId);
             }
@@ -150,7 +108,6 @@ private Q_SLOTS:
         APIManager::shared().cancelPendingRequests();
         QuerySettings::shared().setAllowDestructive(false);
         DatabaseExecutor::setLibrarySearchListForTesting(u"postgresql"_s, std::nullopt);
-        DatabaseExecutor::shared().setStatementTimeLimitForTesting(DatabaseExecutor::kStatementTimeLimit);
     }
 
     void wholeFlow_data() { bothServers(); }
@@ -160,11 +117,10 @@ private Q_SLOTS:
         USE_SHOP(c, type);
         const QString sql = u"SELECT id, name FROM products ORDER BY id LIMIT 3"_s;
         generate(u"  three products\n"_s, sql);
-        // The server got the trimmed prompt; the statement is shown highlighted, and recorded once.
+        // The server got the trimmed prompt; the statement is shown, and recorded once.
         const QJsonObject body = QJsonDocument::fromJson(m_server->requests().constLast().body).object();
         QCOMPARE(body.value(u"prompt"_s).toString(), u"three products"_s);
         QCOMPARE(m_content->sqlTextView()->toPlainText(), sql);
-        QVERIFY(!MRSQLTextViewHighlighter::of(m_content->sqlTextView())->spans().isEmpty());
         QCOMPARE(QueryHistory::shared().records().constFirst().prompt, u"three products"_s);
         QCOMPARE(m_window.added, 1);
         QCOMPARE(m_content->historyRows().size(), 1);
@@ -174,16 +130,27 @@ private Q_SLOTS:
         QVERIFY(m_content->isRunningQuery() && m_content->runSpinner()->isAnimating());
         QCOMPARE(resultsStatus(), u"Running query…"_s);
         QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
-        QCOMPARE(m_content->executeButton()->text(), u"Execute"_s);
         const QueryResultPtr result = m_content->resultsGrid()->currentResult();
         QVERIFY2(result, qPrintable(resultsStatus()));
         QCOMPARE(result->columnNames, QStringList({u"id"_s, u"name"_s}));
-        QCOMPARE(result->rows.size(), 3);
         QVERIFY2(resultsStatus().startsWith(u"3 rows ("_s), qPrintable(resultsStatus()));
         QCOMPARE(QueryHistory::shared().count(), 1);
         // The grid knows the statement and its connection, to run it again for the whole result.
         QCOMPARE(m_content->resultsGrid()->resultSource()->sql, sql);
         QCOMPARE(m_content->resultsGrid()->resultSource()->connection.connectionId, m_connectionIds.value(type));
+
+        // Arrows move inside the grid; a single Tab leaves it, however many cells it holds.
+        QTableView* table = m_content->resultsGrid()->table();
+        table->setFocus(Qt::TabFocusReason);
+        // Set on the selection model: the view's own calls read the modifier keys held.
+        table->selectionModel()->setCurrentIndex(table->model()->index(0, 1),
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QTest::keyClick(table, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
+        QTest::keyClick(table, Qt::Key_Tab);
+        QTRY_VERIFY(!m_content->resultsGrid()->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), table);
 
         // A failing statement empties the grid and shows the server's sentence.
         generate(u"broken"_s, u"SELECT * FROM no_such_table"_s);
@@ -202,7 +169,6 @@ private Q_SLOTS:
         QTest::keyClicks(m_content->promptTextView(), u"slow one"_s);
         QTest::mouseClick(send, Qt::LeftButton);
         QCOMPARE(send->image().name(), u"stop.fill"_s);
-        QCOMPARE(send->toolTip(), u"Stop generating"_s);
         QVERIFY(m_content->promptTextView()->isReadOnly() && m_content->spinner()->isAnimating());
         QCOMPARE(m_content->statusLabel()->text(), u"Generating SQL…"_s);
 
@@ -247,10 +213,8 @@ private Q_SLOTS:
         generate(u"one"_s, u"SELECT 1\n  AS one"_s);
         QTest::mouseClick(copy, Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), u"SELECT 1\n  AS one"_s);
-        QCOMPARE(titleOf(copy), u"Copied!"_s);
-        QCOMPARE(copy->styledTitle().constFirst().color, MRTheme::success());
-        QTRY_COMPARE_WITH_TIMEOUT(titleOf(copy), u"Copy"_s, ContentViewController::kCopiedMs + 2000);
-        QCOMPARE(copy->styledTitle().constFirst().color, MRTheme::textPrimary());
+        QCOMPARE(copy->text(), u"Copied!"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(copy->text(), u"Copy"_s, ContentViewController::kCopiedMs + 2000);
 
         // A failed generation leaves the statement and the history as they were.
         m_server->route(
@@ -263,41 +227,26 @@ private Q_SLOTS:
         QCOMPARE(m_window.added, 2);
     }
 
-    void executeChecks_data()
-    {
-        QTest::addColumn<QString>("sql");
-        QTest::addColumn<QString>("connection"); // "", "unnamed", "missing driver"
-        QTest::addColumn<QString>("status");     // the results status, or empty with the driver alert
-        QTest::newRow("blank statement") << u" \n "_s << u"unnamed"_s << u"Generate SQL first."_s;
-        QTest::newRow("no connection") << u"DELETE FROM t"_s << QString() << u"Select a database connection first."_s;
-        // The missing library is found before the statement is judged.
-        QTest::newRow("missing driver, destructive") << u"DELETE FROM t"_s << u"missing driver"_s << QString();
-    }
-
+    // Said in the results status before anything runs; a missing library is found before the
+    // statement is judged. Any record of the type will do: nothing reaches a server here.
     void executeChecks()
     {
-        QFETCH(QString, sql);
-        QFETCH(QString, connection);
-        QFETCH(QString, status);
-        if (!connection.isEmpty()) // any record of the type will do: nothing reaches a server here
-            useConnection(m_connectionIds.value(u"unnamed"_s));
-        if (connection == u"missing driver"_s)
-            DatabaseExecutor::setLibrarySearchListForTesting(u"postgresql"_s,
-                                                             QStringList{u"/nonexistent/libpq.so.5"_s});
-
-        generate(u"check"_s, sql);
+        generate(u"a write"_s, u"DELETE FROM t"_s);
         QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
-        QCOMPARE(resultsStatus(), status);
-        if (!status.isEmpty()) {
-            QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
-            QVERIFY(!m_content->findChild<QMessageBox*>());
-            return;
-        }
+        QCOMPARE(resultsStatus(), u"Select a database connection first."_s);
+        QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
+        useConnection(m_connectionIds.value(u"unnamed"_s));
+        generate(u"blank"_s, u" \n "_s);
+        QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
+        QCOMPARE(resultsStatus(), u"Generate SQL first."_s);
+        QVERIFY(!m_content->findChild<QMessageBox*>());
+
+        DatabaseExecutor::setLibrarySearchListForTesting(u"postgresql"_s, QStringList{u"/nonexistent/libpq.so.5"_s});
+        generate(u"a write"_s, u"DELETE FROM t"_s);
+        QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
         QMessageBox* alert = openAlert(m_content.get(), u"driverNotFoundAlert"_s);
-        QVERIFY(alert);
-        QCOMPARE(alert->windowModality(), Qt::WindowModal);
-        QCOMPARE(alert->text(), u"Driver Not Found"_s);
-        QCOMPARE(alert->informativeText(), DatabaseExecutor::installInstructionsForType(u"postgresql"_s));
+        QCOMPARE(alertText(alert),
+                 u"Driver Not Found\n"_s + DatabaseExecutor::installInstructionsForType(u"postgresql"_s));
         QVERIFY(!m_content->findChild<QMessageBox*>(u"confirmRunAlert"_s));
         press(alert, u"OK"_s);
         QTRY_VERIFY(!m_content->findChild<QMessageBox*>(u"driverNotFoundAlert"_s));
@@ -341,39 +290,25 @@ private Q_SLOTS:
         QVERIFY2(text.startsWith(u"Connection failed: "_s) && text.contains(u"\n    Is the server running"_s),
                  qPrintable(text));
         QVERIFY(!text.contains(u'\t') && !text.endsWith(u'\n'));
-        QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
     }
 
     // Writes the destructive check misses are refused by the read-only session and asked about
     // with the server's reason; a text that lifts the mode is asked about before it runs.
     void confirmation_data()
     {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("sql");    // changes whether ws_s_… was called
         QTest::addColumn<QString>("reason"); // the server's, or empty where the text itself asks first
-        QTest::addColumn<QString>("check");  // a query whose first value shows the statement's effect
-        QTest::addColumn<QString>("values"); // that value before, then after the statement
-        const auto row = [](const char* name, const char* type, const char* sql, const char* reason, const char* check,
-                            const char* values) {
-            QTest::newRow(name) << QString::fromLatin1(type) << suffixed(sql) << QString::fromLatin1(reason)
-                                << suffixed(check) << QString::fromLatin1(values);
-        };
-        row("postgresql: nextval", "postgresql", "select nextval('ws_s_%1')",
-            "cannot execute nextval() in a read-only transaction", "SELECT is_called FROM ws_s_%1", "f t");
-        row("postgresql: lifts read-only", "postgresql", "SET transaction_read_only = off; SELECT nextval('ws_s_%1')",
-            "", "SELECT is_called FROM ws_s_%1", "f t");
-        row("mysql: nextval", "mysql", "SELECT NEXTVAL(ws_s_%1)", "Cannot execute statement in a READ ONLY transaction",
-            "SELECT next_not_cached_value FROM ws_s_%1", "1 1001");
+        QTest::newRow("nextval") << suffixed("select nextval('ws_s_%1')")
+                                 << u"cannot execute nextval() in a read-only transaction"_s;
+        QTest::newRow("lifts read-only") << suffixed("SET transaction_read_only = off; SELECT nextval('ws_s_%1')")
+                                         << QString();
     }
 
     void confirmation()
     {
-        QFETCH(QString, type);
         QFETCH(QString, sql);
         QFETCH(QString, reason);
-        QFETCH(QString, check);
-        QFETCH(QString, values);
-        USE_SHOP(c, type);
+        USE_SHOP(c, u"postgresql"_s);
         // Letting the server generate writes does not spare the question.
         QuerySettings::shared().setAllowDestructive(true);
         const auto tidy = qScopeGuard([&] { firstValue(m_observer, suffixed("DROP SEQUENCE IF EXISTS ws_s_%1"), c); });
@@ -385,18 +320,16 @@ private Q_SLOTS:
             asked += u"\n\nThe server refused to run it read-only: “%1”."_s.arg(reason);
 
         for (const QString& answer : {u"Cancel"_s, u"Run Query"_s}) {
-            useConnection(m_connectionIds.value(type));
+            useConnection(m_connectionIds.value(u"postgresql"_s));
             QTest::mouseClick(m_content->executeButton(), Qt::LeftButton);
             QMessageBox* alert = openAlert(m_content.get(), u"confirmRunAlert"_s);
-            QVERIFY(alert);
-            QCOMPARE(alert->windowModality(), Qt::WindowModal);
-            QCOMPARE(alert->text() + u" "_s + alert->informativeText(), u"Run this statement? "_s + asked);
+            QCOMPARE(alertText(alert), u"Run this statement?\n"_s + asked);
             QCOMPARE(alert->defaultButton()->text(), u"Run Query"_s);
             // Nothing ran, and nothing failed, while the question is open.
             QVERIFY(!m_content->isRunningQuery());
             QCOMPARE(resultsStatus(), QString());
             // The answer holds for the connection in use when Execute was pressed.
-            useConnection(m_connectionIds.value(type == u"mysql"_s ? u"postgresql"_s : u"mysql"_s));
+            useConnection(m_connectionIds.value(u"mysql"_s));
 
             press(alert, answer);
             QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 30000);
@@ -406,7 +339,7 @@ private Q_SLOTS:
                 QCOMPARE(resultsStatus(), reason.isEmpty() ? QString() : u"The statement was not run."_s);
             else
                 QVERIFY2(m_content->resultsGrid()->currentResult(), qPrintable(resultsStatus()));
-            QCOMPARE(firstValue(m_observer, check, c), values.section(u' ', cancelled ? 0 : 1, cancelled ? 0 : 1));
+            QCOMPARE(firstValue(m_observer, suffixed("SELECT is_called FROM ws_s_%1"), c), cancelled ? u"f"_s : u"t"_s);
         }
     }
 
@@ -428,9 +361,8 @@ private Q_SLOTS:
         generate(u"a long wait"_s, sql);
         MRButton* button = m_content->executeButton();
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(button->image().name(), u"stop.fill"_s);
         QCOMPARE(button->text() + button->toolTip(), u"StopStop"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, runningQuery(type, sql), c), u"1"_s, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, runningCount(type, sql), c), u"1"_s, 30000);
         if (escape)
             QTest::keyClick(m_content->promptTextView(), Qt::Key_Escape);
         else
@@ -438,10 +370,8 @@ private Q_SLOTS:
         // Well within the statement's 30 seconds, so it was stopped.
         QTRY_VERIFY_WITH_TIMEOUT(!m_content->isRunningQuery(), 10000);
         QCOMPARE(resultsStatus(), u"Query cancelled."_s);
-        QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::textSecondary());
         QVERIFY(!m_content->resultsGrid()->currentResult());
-        // Stopped on the server too, and the next statement runs at once.
-        QTRY_COMPARE_WITH_TIMEOUT(firstValue(m_observer, runningQuery(type, sql), c), u"0"_s, 10000);
+        // The next statement runs at once (the executor's tests see the server stop).
         generate(u"the next one"_s, u"SELECT 2 AS b"_s);
         execute(10000);
         const QueryResultPtr result = m_content->resultsGrid()->currentResult();
@@ -455,19 +385,6 @@ private Q_SLOTS:
         QCOMPARE(resultsStatus(), summary);
     }
 
-    void timedOut_data() { bothServers(); }
-    void timedOut()
-    {
-        QFETCH(QString, type);
-        USE_SHOP(c, type);
-        DatabaseExecutor::shared().setStatementTimeLimitForTesting(std::chrono::seconds(2));
-        generate(u"longer than the limit"_s,
-                 type == u"postgresql"_s ? u"select pg_sleep(30)"_s : u"select sleep(30)"_s);
-        execute(20000);
-        QCOMPARE(resultsStatus(), u"The server did not answer within 2 seconds."_s);
-        QCOMPARE(m_content->resultsStatusLabel()->textColor(), MRTheme::danger());
-    }
-
     void historyPage()
     {
         QueryHistory& history = QueryHistory::shared();
@@ -476,7 +393,6 @@ private Q_SLOTS:
         history.addRecord(QueryRecord::make(u"Nothing came back"_s, QString()));
         history.addRecord(QueryRecord::make(u"late orders"_s, u"SELECT id FROM orders WHERE late"_s));
         m_content->showMainView(ContentViewController::MainView::History);
-        QVERIFY(m_content->historyPage()->isVisible() && !m_content->queryPage()->isVisible());
 
         // Capitals match lower case, in the prompt or in the SQL; a click loads the record
         // at its place in the whole history.
@@ -491,12 +407,6 @@ private Q_SLOTS:
         m_content->loadHistoryRecordAtIndex(1);
         QVERIFY(m_content->suggestionsBox()->isVisible() && !m_content->resultsBox()->isVisible());
 
-        // Nothing matches: the empty text.
-        m_content->filterHistory(u"zebra"_s);
-        m_content->showMainView(ContentViewController::MainView::History);
-        QCOMPARE(m_content->historyRows().size(), 0);
-        QVERIFY(m_content->historyEmptyLabel()->isVisible());
-
         // startNewQuery leaves the history page and clears the query page.
         m_content->startNewQuery();
         QVERIFY(m_content->queryPage()->isVisible() && m_content->suggestionsBox()->isVisible());
@@ -510,7 +420,6 @@ private Q_SLOTS:
         QTest::newRow("future") << -30.0 << u"just now"_s;
         QTest::newRow("59.9 s") << 59.9 << u"just now"_s;
         QTest::newRow("60 s") << 60.0 << u"1m ago"_s;
-        QTest::newRow("3600 s") << 3600.0 << u"1h ago"_s;
         QTest::newRow("23 h 59 m") << 86340.0 << u"23h ago"_s;
         QTest::newRow("24 h") << 86400.0 << u"1d ago"_s;
         QTest::newRow("7 d") << 604800.0 << u"Mar 5"_s;
@@ -533,52 +442,29 @@ private Q_SLOTS:
         QCOMPARE(m_content->historyRows().constFirst()->timeText(), RelativeTime::text(stamp, stamp + age));
     }
 
-    void columnWidths_data()
+    // The query column keeps its width, centred, when the page scrolls: the scroll bar floats
+    // over it. The statement card grows with its lines up to 280, then scrolls inside, and
+    // follows a long line's wrapping.
+    void columnAndCardSizes()
     {
-        QTest::addColumn<int>("pane");
-        QTest::addColumn<int>("query");
-        QTest::addColumn<int>("history");
-        QTest::newRow("600") << 600 << 504 << 536;
-        QTest::newRow("1200") << 1200 << 720 << 840;
-    }
-
-    void columnWidths()
-    {
-        QFETCH(int, pane);
-        QFETCH(int, query);
-        QFETCH(int, history);
-        // A long statement makes the page scroll; the scroll bar floats over it and takes no width.
-        generate(u"long"_s, QStringList(40, u"SELECT 1"_s).join(u'\n'));
-        m_content->resize(pane, 700);
-        QWidget* column = m_content->queryPage()->column();
-        QTRY_COMPARE(column->width(), query);
-        QCOMPARE(column->x(), (pane - query) / 2);
-        QVERIFY(m_content->queryPage()->verticalScrollBar()->maximum() > 0);
-        QCOMPARE(m_content->promptCard()->height(), 152);
-
-        m_content->showMainView(ContentViewController::MainView::History);
-        QTRY_COMPARE(m_content->historyColumn()->width(), history);
-        QCOMPARE(m_content->historyColumn()->x(), (pane - history) / 2);
-    }
-
-    void sqlCardHeight()
-    {
-        m_content->resize(900, 700);
+        m_content->resize(600, 700);
         MRPanel* card = m_content->sqlCard();
         QTextEdit* view = m_content->sqlTextView();
+        QWidget* column = m_content->queryPage()->column();
         generate(u"one line"_s, u"SELECT 1"_s);
         QTRY_COMPARE(card->height(), 50);
-        // Many lines stop at 280 and scroll inside the card.
         generate(u"many lines"_s, QStringList(40, u"SELECT 1"_s).join(u'\n'));
         QTRY_COMPARE(card->height(), 280);
         QVERIFY(view->verticalScrollBar()->maximum() > 0);
+        QVERIFY(m_content->queryPage()->verticalScrollBar()->maximum() > 0);
+        QCOMPARE(std::pair(column->x(), column->width()), std::pair(48, 504));
 
-        // One long line wraps more in a narrower pane, and the card follows, showing it all.
         generate(u"wide"_s, u"SELECT "_s + QStringList(30, u"column_name"_s).join(u", "_s) + u" FROM t"_s);
-        const int wideHeight = card->height();
-        m_content->resize(600, 700);
-        QTRY_VERIFY(card->height() > wideHeight);
-        QCOMPARE(view->verticalScrollBar()->maximum(), 0);
+        QTRY_COMPARE(view->verticalScrollBar()->maximum(), 0);
+        const int narrowHeight = card->height();
+        m_content->resize(1200, 700);
+        QTRY_VERIFY(card->height() < narrowHeight);
+        QCOMPARE(std::pair(column->x(), column->width()), std::pair(240, 720));
     }
 
 private:
