@@ -231,10 +231,17 @@ void TestEndToEnd::walkThrough()
         GUI_STEP(session.clickAt(QPoint(grid.viewport.left() + 40, grid.viewport.top() + 11), 3));
         GUI_STEP(session.click(session.waitForMenuItem(u"Export CSV…"_s)));
         const QString path = session.screenshotFolder() + u'/' + step + u".csv"_s;
-        GUI_STEP(session.fillField(u"fileNameEdit"_s, path));
-        QTRY_VERIFY_WITH_TIMEOUT(!session.popupShown(), 5000);
-        GUI_STEP(session.pressKeys(u"Return"_s));
-        QTRY_VERIFY2(!session.find(u"fileNameEdit"_s).found, "The file dialog stayed open.");
+        // The completion list reads the folder in the background and can open after the
+        // path is typed, taking the Return (and maybe the text) for itself: then the path
+        // is typed again.
+        bool saved = false;
+        for (int attempt = 0; attempt < 3 && !saved; ++attempt) {
+            GUI_STEP(session.fillField(u"fileNameEdit"_s, path));
+            QTRY_VERIFY_WITH_TIMEOUT(!session.popupShown(), 5000);
+            GUI_STEP(session.pressKeys(u"Return"_s));
+            saved = QTest::qWaitFor([&] { return !session.find(u"fileNameEdit"_s).found; }, 10000);
+        }
+        QVERIFY2(saved, "The file dialog stayed open.");
         GUI_STEP(session.refocus());
         QFile exported(path);
         QVERIFY2(exported.open(QIODevice::ReadOnly), qPrintable(exported.errorString()));
