@@ -256,16 +256,23 @@ bool SQLClassifier::isDestructive(QStringView sql)
         if (containsModifyingKeyword(codeText(sql, reading)))
             return true;
     }
-    return liftsReadOnly(sql);
+    return escapesReadOnly(sql);
 }
 
-bool SQLClassifier::liftsReadOnly(QStringView sql)
+bool SQLClassifier::escapesReadOnly(QStringView sql)
 {
     static const QRegularExpression escape = [] {
         // A comment between two words reads as a space in code text, so \s+ covers it.
         QRegularExpression expression(
-            QStringLiteral("\\bread\\s+write\\b|"
-                           "\\bset\\b[^;]*?\\b(?:default_transaction_read_only|transaction_read_only|tx_read_only)\\b"),
+            QStringLiteral(
+                "\\bread\\s+write\\b|"
+                "\\bset\\b[^;]*?\\b(?:default_transaction_read_only|transaction_read_only|tx_read_only)\\b|"
+                "\\bset\\b[^;]*?(?:\\b(?:global|persist|persist_only)\\b|@@(?:global|persist|persist_only)\\.)|"
+                "\\binto\\s+(?:outfile|dumpfile)\\b|"
+                "\\b(?:kill|flush|purge|notify|checkpoint)\\b|"
+                "\\b(?:lo_import|lo_export|lo_unlink|lo_create|lo_creat|lo_from_bytea|lo_put|lowrite|"
+                "lo_truncate|pg_notify|pg_terminate_backend|pg_cancel_backend|pg_reload_conf|"
+                "pg_rotate_logfile|pg_switch_wal)\\s*\\("),
             QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
         expression.optimize();
         return expression;

@@ -8,7 +8,8 @@
 // asks before running it. A heuristic over the text alone: one of 21 words (insert, update,
 // delete, drop, …, copy) standing as a whole word, in any letter case, outside string
 // literals and comments; or a text that lifts the read-only mode the workspace runs
-// unconfirmed statements in (see liftsReadOnly()).
+// unconfirmed statements in, or changes what that mode does not guard (see
+// escapesReadOnly()).
 //
 // Literals and comments are found by one left-to-right scan that reads the text the way a
 // server would: a quote inside a comment opens nothing, and comment markers inside a
@@ -61,12 +62,15 @@ QString codeText(QStringView sql, Reading reading);
 // Whether text holds one of the 21 words as a whole word, in any letter case.
 bool containsModifyingKeyword(QStringView text);
 
-// Whether the text may leave the read-only session mode before it writes, which the
-// server would then not refuse: a transaction opened or switched READ WRITE (BEGIN,
-// START TRANSACTION, SET [SESSION] TRANSACTION, SET SESSION CHARACTERISTICS), a SET of
-// transaction_read_only, default_transaction_read_only or tx_read_only (SET STATEMENT …
-// FOR included), or set_config() naming one of them. Judged over every reading's code,
-// as isDestructive() does.
-bool liftsReadOnly(QStringView sql);
+// Whether the text may change something although the server runs it in a read-only
+// session, which the server would then not refuse. Either it leaves the mode before it
+// writes: a transaction opened or switched READ WRITE (BEGIN, START TRANSACTION, SET
+// [SESSION] TRANSACTION, SET SESSION CHARACTERISTICS), a SET of transaction_read_only,
+// default_transaction_read_only or tx_read_only (SET STATEMENT … FOR included), or
+// set_config() naming one of them. Or it acts where the mode does not reach: server-wide
+// settings (SET GLOBAL, PERSIST), files on the server (INTO OUTFILE, DUMPFILE, large
+// objects), other sessions (KILL, pg_terminate_backend, pg_cancel_backend), FLUSH, PURGE,
+// NOTIFY, CHECKPOINT. Judged over every reading's code, as isDestructive() does.
+bool escapesReadOnly(QStringView sql);
 
 } // namespace SQLClassifier

@@ -133,11 +133,11 @@ private Q_SLOTS:
         QCOMPARE(SQLClassifier::isDestructive(sql), readings.contains(u'1'));
     }
 
-    void liftsReadOnly_data()
+    void escapesReadOnly_data()
     {
         QTest::addColumn<QString>("sql");
-        QTest::addColumn<bool>("lifts");
-        const auto row = [](const char* name, const char* sql, bool lifts) { QTest::newRow(name) << sql << lifts; };
+        QTest::addColumn<bool>("escapes");
+        const auto row = [](const char* name, const char* sql, bool escapes) { QTest::newRow(name) << sql << escapes; };
 
         // Texts that leave the read-only session before writing, none holding one of the 21 words.
         row("begin read write", "BEGIN READ WRITE; SELECT nextval('s'); COMMIT", true);
@@ -145,6 +145,13 @@ private Q_SLOTS:
         row("set statement tx_read_only", "SET STATEMENT tx_read_only = 0 FOR SELECT NEXTVAL(s)", true);
         row("set_config", "SELECT set_config('default_transaction_read_only', 'off', false); COMMIT", true);
         row("MySQL executable comment", "/*!40000 SET SESSION TRANSACTION READ WRITE */", true);
+        // Changes the read-only session does not guard.
+        row("set global", "SET GLOBAL max_connections = 10", true);
+        row("set @@global", "SET @a = 1, @@global.sql_mode = ''", true);
+        row("into outfile", "SELECT * FROM t INTO OUTFILE '/tmp/t.txt'", true);
+        row("kill", "KILL QUERY 42", true);
+        row("large object", "SELECT lo_unlink(16400)", true);
+        row("other session", "SELECT pg_terminate_backend (pid) FROM pg_stat_activity", true);
 
         // Reads that name the mode without changing it.
         row("show", "SHOW default_transaction_read_only", false);
@@ -152,17 +159,19 @@ private Q_SLOTS:
         row("read only", "BEGIN READ ONLY; SELECT 1; COMMIT", false);
         row("words in a literal", "SELECT 'read write', 'set tx_read_only = 0'", false);
         row("settings table", "SELECT name FROM settings WHERE tx_read_only", false);
+        row("reading a global", "SELECT @@global.sql_mode, 'kill' AS word", false);
+        row("into a variable", "SELECT count(*) INTO @n FROM t", false);
     }
 
-    void liftsReadOnly()
+    void escapesReadOnly()
     {
         QFETCH(QString, sql);
-        QFETCH(bool, lifts);
-        QCOMPARE(SQLClassifier::liftsReadOnly(sql), lifts);
-        // The 21 words are not among them: these ask first only because they lift the mode.
+        QFETCH(bool, escapes);
+        QCOMPARE(SQLClassifier::escapesReadOnly(sql), escapes);
+        // The 21 words are not among them: these ask first only because they escape the mode.
         for (const Reading& reading : kReadings)
             QVERIFY(!SQLClassifier::containsModifyingKeyword(SQLClassifier::codeText(sql, reading)));
-        QCOMPARE(SQLClassifier::isDestructive(sql), lifts);
+        QCOMPARE(SQLClassifier::isDestructive(sql), escapes);
     }
 
     void matchesReferenceLexer()
