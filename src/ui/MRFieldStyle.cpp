@@ -2,6 +2,7 @@
 
 #include "ui/MRFocusRing.h"
 #include "ui/MRIcon.h"
+#include "ui/MRSharedStyle.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
 
@@ -145,13 +146,7 @@ MRColor border()
 
 QStyle* shared()
 {
-    static QPointer<FieldStyle> style;
-    const QString base = QApplication::style()->name();
-    if (!style || style->baseStyle()->name() != base) {
-        style = new FieldStyle(base);
-        style->setParent(qApp);
-    }
-    return style;
+    return sharedProxyStyle<FieldStyle>();
 }
 
 void apply(QWidget* widget)

@@ -5,6 +5,7 @@
 #include "ui/MRCardView.h"
 #include "ui/MRImageView.h"
 #include "ui/MRLabel.h"
+#include "ui/MRSharedStyle.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -42,18 +43,6 @@ class ChoiceMenuStyle final : public QProxyStyle
 {
 public:
     explicit ChoiceMenuStyle(const QString& baseStyle) : QProxyStyle(baseStyle) {}
-
-    // One per base style, alive as long as the application.
-    static ChoiceMenuStyle* shared()
-    {
-        static QPointer<ChoiceMenuStyle> style;
-        const QString base = QApplication::style()->name();
-        if (!style || style->baseStyle()->name() != base) {
-            style = new ChoiceMenuStyle(base);
-            style->setParent(qApp);
-        }
-        return style;
-    }
 
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override
@@ -174,7 +163,7 @@ QMenu* MRStyleKit::connectionMenuForTarget(const QObject* target, std::function<
                                            Action manageAction, bool showDetail, QWidget* parent)
 {
     auto* menu = new QMenu(parent);
-    menu->setStyle(ChoiceMenuStyle::shared());
+    menu->setStyle(sharedProxyStyle<ChoiceMenuStyle>());
     const QObject* context = target ? target : menu;
     const ConnectionManager& manager = ConnectionManager::shared();
     const QList<DatabaseConnection> connections = manager.connections();

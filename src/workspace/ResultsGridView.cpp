@@ -1,6 +1,7 @@
 #include "workspace/ResultsGridView.h"
 
 #include "ui/MRFocusRing.h"
+#include "ui/MRSharedStyle.h"
 #include "ui/MRTheme.h"
 #include "ui/MRWidgetTheme.h"
 #include "workspace/ExportProgressPanel.h"
@@ -184,18 +185,6 @@ class RowPanelStyle final : public QProxyStyle
 public:
     explicit RowPanelStyle(const QString& baseStyle) : QProxyStyle(baseStyle) {}
 
-    // One per base style, alive as long as the application.
-    static RowPanelStyle* shared()
-    {
-        static QPointer<RowPanelStyle> style;
-        const QString base = QApplication::style()->name();
-        if (!style || style->baseStyle()->name() != base) {
-            style = new RowPanelStyle(base);
-            style->setParent(qApp);
-        }
-        return style;
-    }
-
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override
     {
@@ -207,7 +196,10 @@ public:
 class ResultsTable final : public QTableView
 {
 public:
-    explicit ResultsTable(ResultsGridView* grid) : QTableView(grid), m_grid(grid) { setStyle(RowPanelStyle::shared()); }
+    explicit ResultsTable(ResultsGridView* grid) : QTableView(grid), m_grid(grid)
+    {
+        setStyle(sharedProxyStyle<RowPanelStyle>());
+    }
 
     // Whether the focus came from the keyboard, as the focus ring shows it.
     void setKeyboardFocus(bool keyboard)
