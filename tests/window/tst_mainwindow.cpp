@@ -184,9 +184,10 @@ private Q_SLOTS:
         sheet->saveClicked();
         sheet->doneClicked();
         QTRY_VERIFY(!m_window->sheetController());
-        // The menu's items are tst_widgets' concern; the saved connection is among them, and a
-        // connection chosen in either pane is stored, and both panes show it.
+        // The menu's texts are tst_widgets'; with none active "No database" is the checked item,
+        // the saved connection is among them, and one chosen in either pane shows in both.
         QTest::mouseClick(sidebar()->connectionRow(), Qt::LeftButton);
+        QVERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget())->actions().constFirst()->isChecked());
         choose(u"New Connection"_s);
         const QString saved = ConnectionManager::shared().connections().first().connectionId;
         QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::optional<QString>(saved));
