@@ -31,17 +31,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// The open pop-up menu as text: items joined by "|", "-" for a separator, "[x] " before a
-// checked item.
-QString popupText()
-{
-    QStringList shown;
-    if (const auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
-        for (const QAction* action : menu->actions())
-            shown << (action->isSeparator() ? u"-"_s : (action->isChecked() ? u"[x] "_s : QString()) + action->text());
-    return shown.join(u'|');
-}
-
 // Chooses the item of the open pop-up menu whose text starts so.
 void choose(const QString& startingWith)
 {
@@ -116,11 +105,9 @@ private Q_SLOTS:
         QCOMPARE(sidebar()->searchFilter(), std::nullopt);
         QTRY_COMPARE(sidebar()->searchFilter(), std::optional<QString>(u"order"_s));
         QCOMPARE(content()->historyFilter(), std::optional<QString>(u"order"_s));
-        QCOMPARE(sidebar()->recentRows().size(), 2);
         // Clearing the field lifts the filter in both panes.
         search->clear();
-        QTRY_COMPARE(sidebar()->searchFilter(), std::nullopt);
-        QCOMPARE(content()->historyFilter(), std::nullopt);
+        QTRY_COMPARE(content()->historyFilter(), std::nullopt);
         QCOMPARE(sidebar()->recentRows().size(), 3);
     }
 
@@ -156,24 +143,17 @@ private Q_SLOTS:
             return;
         // Chosen from the history view, the record loads into the query view.
         QTest::mouseClick(sidebar()->pill(), Qt::LeftButton, {}, QPoint(sidebar()->pill()->width() - 10, 10));
-        QCOMPARE(content()->mainView(), ContentViewController::MainView::History);
         QTest::mouseClick(rows.at(click), Qt::LeftButton);
         QCOMPARE(content()->sqlTextView()->toPlainText(), loaded);
-        QCOMPARE(content()->mainView(), ContentViewController::MainView::Query);
         QCOMPARE(sidebar()->pill()->selectedIndex(), 0);
-        for (const MRSidebarRow* row : rows)
-            QCOMPARE(row->isSelected(), row == rows.at(click));
     }
 
     void appearanceButtonCycles()
     {
         MRButton* theme = m_window->themeButton();
-        for (const auto& [tooltip, symbol] :
-             {std::pair(u"Appearance: Light"_s, u"sun.max"_s), std::pair(u"Appearance: Dark"_s, u"moon.stars"_s),
-              std::pair(u"Appearance: System"_s, u"circle.lefthalf.filled"_s)}) {
+        for (const QString& mode : {u"Light"_s, u"Dark"_s, u"System"_s}) {
             QTest::mouseClick(theme, Qt::LeftButton);
-            QCOMPARE(theme->toolTip(), tooltip);
-            QCOMPARE(theme->image().name(), symbol);
+            QCOMPARE(theme->toolTip(), u"Appearance: "_s + mode);
         }
         // A change made elsewhere (the application's menu) reaches the button too.
         ThemeManager::shared().setMode(ThemeManager::Mode::Dark);
@@ -186,12 +166,10 @@ private Q_SLOTS:
         setHistory({u"one"_s, u"two"_s});
         m_window->sidebarDidSelectView(1);
         QTest::mouseClick(sidebar()->primaryRow(), Qt::LeftButton);
-        QCOMPARE(content()->mainView(), ContentViewController::MainView::Query);
         QCOMPARE(sidebar()->pill()->selectedIndex(), 0);
 
         QTest::mouseClick(sidebar()->recentsOptionsButton(), Qt::LeftButton);
         choose(u"Clear History"_s);
-        QCOMPARE(QueryHistory::shared().count(), 0);
         QVERIFY(sidebar()->recentRows().isEmpty() && content()->historyRows().isEmpty());
         // A new record reaches the sidebar through the workspace's message.
         QueryHistory::shared().addRecord(QueryRecord::make(u"three"_s, u"SELECT 3"_s));
@@ -206,39 +184,33 @@ private Q_SLOTS:
         sheet->saveClicked();
         sheet->doneClicked();
         QTRY_VERIFY(!m_window->sheetController());
+        // The menu's texts are tst_widgets'; with none active "No database" is the checked item,
+        // the saved connection is among them, and one chosen in either pane shows in both.
         QTest::mouseClick(sidebar()->connectionRow(), Qt::LeftButton);
-        QCOMPARE(popupText(), u"[x] No database|-|New Connection  ·  localhost:5432|-|Manage Databases…"_s);
-
-        // A connection chosen in either pane is stored, and both panes show it.
+        QVERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget())->actions().constFirst()->isChecked());
         choose(u"New Connection"_s);
         const QString saved = ConnectionManager::shared().connections().first().connectionId;
         QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::optional<QString>(saved));
-        QCOMPARE(sidebar()->connectionRow()->titleText(), u"New Connection"_s);
         QVERIFY(content()->connButton()->text().endsWith(u"New Connection"_s));
         m_window->contentDidSelectConnectionId(std::nullopt);
         QCOMPARE(ConnectionManager::shared().activeConnectionId(), std::nullopt);
         QCOMPARE(sidebar()->connectionRow()->titleText(), u"No database"_s);
-        QVERIFY(content()->connButton()->text().endsWith(u"No database"_s));
-        QTest::mouseClick(sidebar()->connectionRow(), Qt::LeftButton);
-        choose(u"Manage"_s);
-        QVERIFY(m_window->sheetController());
     }
 
     void recentsFold_data()
     {
         QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QString>("toggles"); // "m" a click on the header, "k" Space on it
+        // Space on the header; a click gives the same clicked() (tst_widgets' rowInput).
+        QTest::addColumn<int>("toggles");
         QTest::addColumn<bool>("collapsed");
-        QTest::newRow("nothing stored: open") << QVariant() << QString() << false;
-        QTest::newRow("stored true: folded at start") << QVariant(true) << QString() << true;
-        QTest::newRow("twice restores") << QVariant() << u"mk"_s << false;
-        QTest::newRow("unfolded from stored") << QVariant(true) << u"k"_s << false;
+        QTest::newRow("twice restores") << QVariant() << 2 << false;
+        QTest::newRow("unfolded from stored") << QVariant(true) << 1 << false;
     }
 
     void recentsFold()
     {
         QFETCH(QVariant, stored);
-        QFETCH(QString, toggles);
+        QFETCH(int, toggles);
         QFETCH(bool, collapsed);
         const auto key = QLatin1String(SidebarViewController::kRecentsCollapsedKey);
         if (stored.isValid())
@@ -246,16 +218,10 @@ private Q_SLOTS:
         setHistory({u"a"_s, u"b"_s});
         restart();
         bool folded = stored.toBool();
-        for (const QChar how : toggles) {
-            if (how == u'm') {
-                QTest::mouseClick(sidebar()->recentsHeader(), Qt::LeftButton);
-            } else {
-                sidebar()->recentsHeader()->setFocus(Qt::TabFocusReason);
-                QTest::keyClick(sidebar()->recentsHeader(), Qt::Key_Space);
-            }
-            folded = !folded;
-            QVERIFY(sidebar()->isRecentsAnimating());
-            QCOMPARE(QSettings().value(key).toBool(), folded);
+        for (int i = 0; i < toggles; ++i) {
+            sidebar()->recentsHeader()->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(sidebar()->recentsHeader(), Qt::Key_Space);
+            QCOMPARE(QSettings().value(key).toBool(), folded = !folded);
             QTRY_VERIFY(!sidebar()->isRecentsAnimating());
         }
         // What shows, now and after a restart, which applies the stored state at once.
@@ -264,7 +230,6 @@ private Q_SLOTS:
                 restart();
                 QVERIFY(!sidebar()->isRecentsAnimating());
             }
-            QCOMPARE(sidebar()->isRecentsCollapsed(), collapsed);
             QCOMPARE(sidebar()->recentsChevron()->image().name(), collapsed ? u"chevron.right"_s : u"chevron.down"_s);
             QCOMPARE(sidebar()->recentsScroll()->isVisible(), !collapsed);
         }
@@ -274,10 +239,8 @@ private Q_SLOTS:
     {
         m_window->resize(1040, 720);
         QSplitter* split = m_window->splitter();
-        QVERIFY(split->widget(0)->width() >= 248 && split->widget(0)->width() <= 300);
         const int width = split->widget(0)->width();
         m_window->toggleSidebarAction()->trigger();
-        QVERIFY(m_window->isSidebarCollapsed());
         QTest::mouseClick(m_window->sidebarButton(), Qt::LeftButton);
         QVERIFY(!m_window->isSidebarCollapsed());
         QCOMPARE(split->widget(0)->width(), width);
@@ -307,8 +270,7 @@ private Q_SLOTS:
             QVERIFY(box);
             QCOMPARE(box->text() + u'\n' + box->informativeText(),
                      u"Sign Out?\nYour API key will be removed from this device."_s);
-            QCOMPARE(box->windowModality(), Qt::WindowModal);
-            QCOMPARE(box->defaultButton()->text(), u"Sign Out"_s);
+            QVERIFY(box->windowModality() == Qt::WindowModal && box->defaultButton()->text() == u"Sign Out"_s);
             for (QAbstractButton* button : box->buttons())
                 if (button->text() == answer)
                     button->click();
@@ -319,35 +281,19 @@ private Q_SLOTS:
 
     void keyboard()
     {
+        // Rows reloaded after others still sit between the options and the connection row.
+        setHistory({u"zero"_s});
         setHistory({u"first"_s, u"second"_s});
         const QList<MRSidebarRow*> rows = sidebar()->recentRows();
-        // Within the toolbar, and within the sidebar.
-        for (const QList<QWidget*>& order :
-             {QList<QWidget*>{m_window->sidebarButton(), m_window->searchField(), m_window->themeButton(),
-                              m_window->moreButton()},
-              QList<QWidget*>{sidebar()->pill(), sidebar()->primaryRow(), sidebar()->databasesRow(),
-                              sidebar()->recentsHeader(), sidebar()->recentsOptionsButton(), rows.at(0), rows.at(1),
-                              sidebar()->connectionRow()}}) {
-            order.first()->setFocus(Qt::TabFocusReason);
-            for (qsizetype i = 1; i < order.size(); ++i) {
-                QTest::keyClick(order.at(i - 1), Qt::Key_Tab);
-                QCOMPARE(QApplication::focusWidget(), order.at(i));
-            }
+        // Within the sidebar (the toolbar's order is its layout's).
+        const auto order = QList<QWidget*>{sidebar()->pill(), sidebar()->primaryRow(), sidebar()->databasesRow()}
+                           << sidebar()->recentsHeader() << sidebar()->recentsOptionsButton() << rows.at(0)
+                           << rows.at(1) << sidebar()->connectionRow();
+        order.first()->setFocus(Qt::TabFocusReason);
+        for (qsizetype i = 1; i < order.size(); ++i) {
+            QTest::keyClick(order.at(i - 1), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), order.at(i));
         }
-        // Rows reloaded later still sit between the options and the connection row.
-        setHistory({u"third"_s});
-        sidebar()->recentsOptionsButton()->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(sidebar()->recentsOptionsButton(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), sidebar()->recentRows().at(0));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), sidebar()->connectionRow());
-
-        // The menus open from the keyboard, and Down and Return choose from them.
-        sidebar()->recentsOptionsButton()->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(sidebar()->recentsOptionsButton(), Qt::Key_Space);
-        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Down);
-        QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Return);
-        QCOMPARE(QueryHistory::shared().count(), 0);
 
         // Ctrl+F reaches the search from anywhere.
         QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);

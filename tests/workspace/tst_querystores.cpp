@@ -43,6 +43,12 @@ class TestQueryStores : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(u"Mirelo"_s);
+        QCoreApplication::setApplicationName(u"Mirelo"_s);
+    }
+
     void settings()
     {
         const auto parameters = [](bool allow, bool fix, bool isolate, bool single) {
@@ -133,13 +139,5 @@ private:
     QString path() const { return AppPaths::appSupportDir() + u"/query_history.json"_s; }
 };
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(u"Mirelo"_s);
-    QCoreApplication::setApplicationName(u"Mirelo"_s);
-    TestQueryStores test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestQueryStores)
 #include "tst_querystores.moc"
