@@ -347,10 +347,6 @@ QString TestUpdate::shown(const UpdateBannerView& banner)
 
 void TestUpdate::banner()
 {
-    UpdateBannerView banner;
-    banner.resize(760, 52);
-    banner.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&banner));
     // 1000 bytes, held after 424: the banner shows 42%. They are no archive, so the
     // installation then fails after the download.
     TestHttpServer::Response held{200, {}, QByteArray(1000, 'm')};
@@ -360,6 +356,10 @@ void TestUpdate::banner()
 
     // The package manager's copy is only told; one outside an installed application folder
     // is refused before any download, in the banner at once, never "Restarting".
+    UpdateBannerView banner;
+    banner.resize(760, 52);
+    banner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&banner));
     UpdateManager::shared().setRunningBundleForTesting(u"/usr/lib/mirelo/Mirelo.app"_s);
     banner.presentUpdate(info);
     QCOMPARE(shown(banner), u"Mirelo 2.0 is available from your package manager. [Later]"_s);
@@ -371,22 +371,24 @@ void TestUpdate::banner()
         u"Mirelo can’t update itself because it isn’t running from an installed application folder. [Retry] [Later]"_s);
     QCOMPARE(m_server->requests().size(), 1); // the appcast only
 
+    UpdateBannerView retried;
+    retried.show();
     UpdateManager::shared().setRunningBundleForTesting(m_bundle);
-    banner.presentUpdate(info);
-    QCOMPARE(shown(banner), u"Mirelo 2.0 is available. [Update] [Later]"_s);
-    QTest::mouseClick(banner.updateButton(), Qt::LeftButton);
-    QTRY_COMPARE(shown(banner), u"Downloading update… 42%"_s);
+    retried.presentUpdate(info);
+    QCOMPARE(shown(retried), u"Mirelo 2.0 is available. [Update] [Later]"_s);
+    QTest::mouseClick(retried.updateButton(), Qt::LeftButton);
+    QTRY_COMPARE(shown(retried), u"Downloading update… 42%"_s);
 
     m_server->resumePaused();
-    QTRY_COMPARE_WITH_TIMEOUT(banner.state(), UpdateBannerView::State::Error, 30000);
-    QCOMPARE(shown(banner), u"Couldn't mount the downloaded disk image. [Retry] [Later]"_s);
-    QCOMPARE(banner.message()->palette().color(QPalette::WindowText), MRTheme::danger().resolve(banner.palette()));
+    QTRY_COMPARE_WITH_TIMEOUT(retried.state(), UpdateBannerView::State::Error, 30000);
+    QCOMPARE(shown(retried), u"Couldn't mount the downloaded disk image. [Retry] [Later]"_s);
+    QCOMPARE(retried.message()->palette().color(QPalette::WindowText), MRTheme::danger().resolve(retried.palette()));
 
     // Retried, this time with a real build on the server.
-    banner.presentUpdate(offer(archiveOf(appFolder(u"Mirelo.app"_s))).value());
-    QTest::mouseClick(banner.updateButton(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(banner.state(), UpdateBannerView::State::Restarting, 30000);
-    QCOMPARE(shown(banner), u"Restarting to finish update…"_s);
+    retried.presentUpdate(offer(archiveOf(appFolder(u"Mirelo.app"_s))).value());
+    QTest::mouseClick(retried.updateButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(retried.state(), UpdateBannerView::State::Restarting, 30000);
+    QCOMPARE(shown(retried), u"Restarting to finish update…"_s);
     QCOMPARE(m_relaunched.size(), 1);
 }
 
