@@ -357,9 +357,7 @@ void TestUpdate::banner()
     // The package manager's copy is only told; one outside an installed application folder
     // is refused before any download, in the banner at once, never "Restarting".
     UpdateBannerView banner;
-    banner.resize(760, 52);
     banner.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&banner));
     UpdateManager::shared().setRunningBundleForTesting(u"/usr/lib/mirelo/Mirelo.app"_s);
     banner.presentUpdate(info);
     QCOMPARE(shown(banner), u"Mirelo 2.0 is available from your package manager. [Later]"_s);
