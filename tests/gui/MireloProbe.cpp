@@ -6,7 +6,7 @@
 //
 // One request per line, one JSON object per answer line:
 //   find <key>     the first visible widget whose objectName, or else accessible name, is
-//                  key ("outer > inner": inner inside outer): the part of it that shows
+//                  key: the part of it that shows
 //                  on screen, in X pixels, its text, and rows (item views)
 //   find menu <text>  the visible menu or menu bar item titled text (mnemonics ignored)
 //   windows        the visible top-level windows, those a user can reach first first: their
@@ -143,15 +143,8 @@ QJsonObject find(const QString& key)
 {
     if (key.startsWith(u"menu "_s))
         return menuItem(key.mid(5));
-    QList<QWidget*> roots = windowsInReach();
-    QWidget* found = nullptr;
-    for (const QString& part : key.split(u" > "_s)) {
-        found = findIn(roots, part);
-        if (!found)
-            return kNotFound;
-        roots = found->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    }
-    return describe(found);
+    QWidget* found = findIn(windowsInReach(), key);
+    return found ? describe(found) : kNotFound;
 }
 
 QByteArray answer(const QByteArray& line)

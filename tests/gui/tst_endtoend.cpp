@@ -32,9 +32,8 @@ public:
     explicit SampleShop(const QString& dialect) : m_pg(dialect == u"postgresql"_s) {}
     ~SampleShop()
     {
-        QString ignored;
         if (!m_database.isEmpty())
-            run(variable("DATABASE"), {m_pg ? u"-c"_s : u"-e"_s, u"DROP DATABASE "_s + m_database}, &ignored);
+            run(variable("DATABASE"), {m_pg ? u"-c"_s : u"-e"_s, u"DROP DATABASE "_s + m_database});
     }
 
     QString variable(const QByteArray& name) const
@@ -61,7 +60,7 @@ public:
     // that holds a comma, a double quote, a line feed or a carriage return is quoted, its
     // quotes doubled; NULL is an empty field). Tabs and line feeds in values would break the
     // lines apart; the sample rows hold none.
-    QByteArray csv(const QString& sql, QString* error) const
+    QByteArray csv(const QString& sql, QString* error = nullptr) const
     {
         if (m_pg)
             return run(m_database, {u"--csv"_s, u"-c"_s, sql}, error);
@@ -82,7 +81,7 @@ public:
     }
 
 private:
-    QByteArray run(const QString& database, const QStringList& arguments, QString* error,
+    QByteArray run(const QString& database, const QStringList& arguments, QString* error = nullptr,
                    const QString& inputFile = {}) const
     {
         QProcess tool;
@@ -97,7 +96,9 @@ private:
                                              variable("PORT"),   u"-u"_s,      variable("USER")};
         all << u"-h"_s << variable("HOST") << (m_pg ? u"-d"_s : u"-D"_s) << database << arguments;
         tool.start(m_pg ? u"psql"_s : u"mariadb"_s, all);
-        if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        const bool ran =
+            tool.waitForFinished(60000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+        if (!ran && error)
             *error = u"%1 %2 failed: %3"_s.arg(tool.program(), arguments.join(u' '),
                                                QString::fromLocal8Bit(tool.readAllStandardError()).trimmed());
         return tool.readAllStandardOutput();
@@ -187,11 +188,10 @@ void TestEndToEnd::walkThrough()
     for (qsizetype i = 0; i < examples.size(); ++i) {
         const QString step = u"%1-example-%2"_s.arg(int(i) + 2, 2, 10, QLatin1Char('0')).arg(i + 1);
         GUI_STEP(session.pressKeys(u"ctrl+n"_s));
-        GUI_STEP(session.click(session.waitFor(u"suggestionsBox > "_s + examples.at(i))));
+        GUI_STEP(session.click(session.waitFor(examples.at(i))));
         QCOMPARE(session.waitFor(u"statusLabel"_s, kGenerated).text, kGenerated);
         const QString sql = session.find(u"Generated SQL"_s).text;
-        QString error;
-        const QByteArray expected = shop.csv(sql, &error);
+        const QByteArray expected = shop.csv(sql);
         const int rows = int(expected.count('\n')) - 1;
 
         // The summary line says how many rows came back, as "10 rows (1.2ms)".
