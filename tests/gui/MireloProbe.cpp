@@ -6,9 +6,9 @@
 //
 // One request per line, one JSON object per answer line:
 //   find <key>     the first visible widget whose objectName, or else accessible name, is
-//                  key ("outer > inner": inner inside outer): the part of it that shows
+//                  key: the part of it that shows
 //                  on screen, in X pixels, its text, and rows (item views)
-//   menu <text>    the visible menu or menu bar item titled text (mnemonics ignored)
+//   find menu <text>  the visible menu or menu bar item titled text (mnemonics ignored)
 //   windows        the visible top-level windows, those a user can reach first first: their
 //                  X window, rectangle, and whether they are popups
 //   focus          the widget that has keyboard focus
@@ -95,46 +95,26 @@ QList<QWidget*> windowsInReach()
     return shown;
 }
 
-enum class Match { ObjectName, ControlName, LabelName };
-
-bool matches(QWidget* widget, const QString& key, Match how)
-{
-    if (!widget->isVisible())
-        return false;
-    if (how == Match::ObjectName)
-        return widget->objectName() == key;
-    // A caption label carries the same name as the field it describes; the field is meant.
-    return (how == Match::LabelName) == bool(qobject_cast<QLabel*>(widget)) && accessibleName(widget) == key;
-}
-
 // The first visible widget among roots and their descendants that key names: by objectName
-// anywhere first, then by accessible name, controls before labels.
+// anywhere first, then by accessible name, controls before labels: a caption label carries
+// the same name as the field it describes, and the field is meant.
 QWidget* findIn(const QList<QWidget*>& roots, const QString& key)
 {
-    for (const Match how : {Match::ObjectName, Match::ControlName, Match::LabelName}) {
+    QWidget* label = nullptr;
+    for (const bool byObjectName : {true, false}) {
         for (QWidget* root : roots) {
             QList<QWidget*> candidates = root->findChildren<QWidget*>();
             candidates.prepend(root);
             for (QWidget* widget : std::as_const(candidates)) {
-                if (matches(widget, key, how))
+                if (!widget->isVisible() || (byObjectName ? widget->objectName() : accessibleName(widget)) != key)
+                    continue;
+                if (byObjectName || !qobject_cast<QLabel*>(widget))
                     return widget;
+                label = label ? label : widget;
             }
         }
     }
-    return nullptr;
-}
-
-QJsonObject find(const QString& key)
-{
-    QList<QWidget*> roots = windowsInReach();
-    QWidget* found = nullptr;
-    for (const QString& part : key.split(u" > "_s)) {
-        found = findIn(roots, part);
-        if (!found)
-            return kNotFound;
-        roots = found->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    }
-    return describe(found);
+    return label;
 }
 
 // In the menu bars and the open menus.
@@ -159,6 +139,14 @@ QJsonObject menuItem(const QString& title)
     return kNotFound;
 }
 
+QJsonObject find(const QString& key)
+{
+    if (key.startsWith(u"menu "_s))
+        return menuItem(key.mid(5));
+    QWidget* found = findIn(windowsInReach(), key);
+    return found ? describe(found) : kNotFound;
+}
+
 QByteArray answer(const QByteArray& line)
 {
     const QString request = QString::fromUtf8(line).trimmed();
@@ -167,8 +155,6 @@ QByteArray answer(const QByteArray& line)
     QJsonObject reply;
     if (verb == u"find"_s) {
         reply = find(argument);
-    } else if (verb == u"menu"_s) {
-        reply = menuItem(argument);
     } else if (verb == u"focus"_s) {
         QWidget* focus = QApplication::focusWidget();
         reply = focus ? describe(focus) : kNotFound;
@@ -190,15 +176,12 @@ void startProbe()
     // Whatever the application starts itself runs without the probe.
     qunsetenv("LD_PRELOAD");
     qunsetenv("MIRELO_PROBE_SOCKET");
-    if (path.isEmpty() || !qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return;
     // Listening starts with the event loop, once the application object is complete.
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [path] {
             auto* server = new QLocalServer(QCoreApplication::instance());
-            if (!server->listen(path))
-                qWarning("The test probe cannot listen on %s: %s", qPrintable(path), qPrintable(server->errorString()));
+            server->listen(path);
             QObject::connect(server, &QLocalServer::newConnection, server, [server] {
                 while (QLocalSocket* client = server->nextPendingConnection()) {
                     QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);

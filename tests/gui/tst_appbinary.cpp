@@ -2,8 +2,6 @@
 
 #include <QFileInfo>
 
-using namespace Qt::StringLiterals;
-
 // The built `mirelo` as a user meets it, under a virtual X display with real input events:
 // the sign-in window without credentials, signing in against the demo server, and a second
 // start that hands over to the first. Signing out is part of the end-to-end walk.
