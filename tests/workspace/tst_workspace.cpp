@@ -432,15 +432,17 @@ private Q_SLOTS:
         QTRY_COMPARE(card->height(), 50);
         generate(u"many lines"_s, QStringList(40, u"SELECT 1"_s).join(u'\n'));
         QTRY_COMPARE(card->height(), 280);
-        QVERIFY(view->verticalScrollBar()->maximum() > 0 && m_content->queryPage()->verticalScrollBar()->maximum() > 0);
-        QCOMPARE(std::pair(column->x(), column->width()), std::pair(48, 504));
+        // Scroll ranges and the page's layout follow the card on later passes of the event loop.
+        QTRY_VERIFY(view->verticalScrollBar()->maximum() > 0 && m_content->queryPage()->verticalScrollBar()->maximum() > 0);
+        QTRY_COMPARE(std::pair(column->x(), column->width()), std::pair(48, 504));
 
         generate(u"wide"_s, u"SELECT "_s + QStringList(30, u"column_name"_s).join(u", "_s) + u" FROM t"_s);
         QTRY_COMPARE(view->verticalScrollBar()->maximum(), 0);
+        QTRY_VERIFY(card->height() > 50 && card->height() < 280);
         const int narrowHeight = card->height();
         m_content->resize(1200, 700);
         QTRY_VERIFY(card->height() < narrowHeight);
-        QCOMPARE(std::pair(column->x(), column->width()), std::pair(240, 720));
+        QTRY_COMPARE(std::pair(column->x(), column->width()), std::pair(240, 720));
     }
 
 private:
