@@ -433,7 +433,8 @@ private Q_SLOTS:
         generate(u"many lines"_s, QStringList(40, u"SELECT 1"_s).join(u'\n'));
         QTRY_COMPARE(card->height(), 280);
         // Scroll ranges and the page's layout follow the card on later passes of the event loop.
-        QTRY_VERIFY(view->verticalScrollBar()->maximum() > 0 && m_content->queryPage()->verticalScrollBar()->maximum() > 0);
+        QTRY_VERIFY(view->verticalScrollBar()->maximum() > 0 &&
+                    m_content->queryPage()->verticalScrollBar()->maximum() > 0);
         QTRY_COMPARE(std::pair(column->x(), column->width()), std::pair(48, 504));
 
         generate(u"wide"_s, u"SELECT "_s + QStringList(30, u"column_name"_s).join(u", "_s) + u" FROM t"_s);
