@@ -102,7 +102,7 @@ private:
 
 ExportProgressPanel::ExportProgressPanel(const QString& fileName, std::optional<quint64> total, QWidget* parent)
     : QDialog(parent), m_total(total),
-      m_title(MRLabel::plainText(total ? tr("Exporting all %1 rows to “%2”…").arg(*total).arg(fileName)
+      m_title(MRLabel::plainText(total ? tr("Exporting all %L1 rows to “%2”…").arg(*total).arg(fileName)
                                        : tr("Exporting the rows to “%1”…").arg(fileName),
                                  MRTheme::uiFont(13, QFont::DemiBold), MRTheme::textPrimary())),
       m_bar(new ProgressTrack),
@@ -144,10 +144,10 @@ void ExportProgressPanel::showProgress()
     if (m_total && *m_total > 0 && m_rows <= *m_total) {
         m_bar->setRange(0, kSteps);
         m_bar->setValue(int(std::min<quint64>(kSteps, m_rows * kSteps / *m_total)));
-        m_progress->setText(tr("%1 of %2 rows written").arg(m_rows).arg(*m_total));
+        m_progress->setText(tr("%L1 of %L2 rows written").arg(m_rows).arg(*m_total));
     } else {
         m_bar->setRange(0, 0);
-        m_progress->setText(tr("%1 rows written").arg(m_rows));
+        m_progress->setText(tr("%L1 rows written").arg(m_rows));
     }
     static_cast<ProgressTrack*>(m_bar)->updateSweep();
 }

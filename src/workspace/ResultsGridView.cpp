@@ -521,8 +521,8 @@ void ResultsGridView::exportCSV(ExportScope scope)
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     // The choice between the rows shown and all rows is the dialog's choice of file type,
     // which every platform's dialog offers.
-    const QString shownFilter = tr("CSV — the %1 rows shown (*.csv)").arg(shown->rows.size());
-    const QString wholeFilter = tr("CSV — all %1 rows (*.csv)").arg(shown->rowCount);
+    const QString shownFilter = tr("CSV — the %L1 rows shown (*.csv)").arg(shown->rows.size());
+    const QString wholeFilter = tr("CSV — all %L1 rows (*.csv)").arg(shown->rowCount);
     if (source) {
         dialog->setNameFilters({shownFilter, wholeFilter});
         dialog->selectNameFilter(scope == ExportScope::WholeResult ? wholeFilter : shownFilter);
@@ -608,7 +608,7 @@ void ResultsGridView::updateActions()
     const QueryResultPtr result = currentResult();
     m_exportAllAction->setVisible(offersWholeResult());
     m_exportAllAction->setEnabled(canExportWholeResult());
-    m_exportAllAction->setText(tr("Export All %1 Rows as CSV…").arg(result ? result->rowCount : 0));
+    m_exportAllAction->setText(tr("Export All %L1 Rows as CSV…").arg(result ? result->rowCount : 0));
 }
 
 void ResultsGridView::showContextMenu(const QPoint& position)

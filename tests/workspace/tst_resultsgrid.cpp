@@ -76,6 +76,9 @@ class TestResultsGrid : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Counts of rows are grouped as the user's language writes numbers.
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
     void init()
     {
         setAppearance(false);
@@ -185,8 +188,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("menu"); // the items that show: + enabled, - disabled
         QTest::addColumn<QStringList>("fileTypes");
         const QStringList plain{u"CSV (*.csv)"_s};
-        const QStringList choice{u"CSV — the 3 rows shown (*.csv)"_s, u"CSV — all 25000 rows (*.csv)"_s};
-        QTest::newRow("capped") << cappedResult(3, 25000) << u"Copy-Export CSV…+Export All 25000 Rows as CSV…+"_s
+        const QStringList choice{u"CSV — the 3 rows shown (*.csv)"_s, u"CSV — all 25,000 rows (*.csv)"_s};
+        QTest::newRow("capped") << cappedResult(3, 25000) << u"Copy-Export CSV…+Export All 25,000 Rows as CSV…+"_s
                                 << choice;
         QTest::newRow("whole") << numberedRows(3) << u"Copy-Export CSV…+"_s << plain;
     }
@@ -226,10 +229,10 @@ private Q_SLOTS:
         QTRY_VERIFY(m_grid->exportPanel() && m_grid->exportPanel()->isVisible());
         ExportProgressPanel* panel = m_grid->exportPanel();
         QCOMPARE(panel->windowModality(), Qt::WindowModal);
-        QCOMPARE(panel->titleLabel()->text(), u"Exporting all 500000 rows to “all.csv”…"_s);
+        QCOMPARE(panel->titleLabel()->text(), u"Exporting all 500,000 rows to “all.csv”…"_s);
         // Rows written, of how many, as they arrive.
         QTRY_VERIFY_WITH_TIMEOUT(panel->rowsWritten() > 0, 60000);
-        QVERIFY(QRegularExpression(u"^[1-9][0-9]* of 500000 rows written$"_s)
+        QVERIFY(QRegularExpression(u"^[1-9][0-9,]* of 500,000 rows written$"_s)
                     .match(panel->progressLabel()->text())
                     .hasMatch());
 
