@@ -14,6 +14,8 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -304,6 +306,21 @@ private Q_SLOTS:
         bool later = false;
         DatabaseExecutor::shared().testConnection(first, [&later](bool, const QString&) { later = true; });
         QTRY_VERIFY_WITH_TIMEOUT(later, 30000);
+    }
+
+    // Without its client library, Test says how to get it and tries nothing.
+    void testWithoutDriver()
+    {
+        const auto restore =
+            qScopeGuard([] { DatabaseExecutor::setLibrarySearchListForTesting(kPostgreSQL, std::nullopt); });
+        DatabaseExecutor::setLibrarySearchListForTesting(kPostgreSQL, QStringList{u"/nonexistent/libpq.so.5"_s});
+        ConnectionSheetController& c = open({record(u"A"_s)});
+        QTest::mouseClick(c.testButton(), Qt::LeftButton);
+        QVERIFY(!c.isTesting());
+        QMessageBox* alert = c.sheet()->findChild<QMessageBox*>();
+        QVERIFY(alert && alert->isVisible() && alert->windowModality() == Qt::WindowModal);
+        QCOMPARE(alert->text(), u"Driver Not Found"_s);
+        QCOMPARE(alert->informativeText(), DatabaseExecutor::installInstructionsForType(kPostgreSQL));
     }
 };
 
