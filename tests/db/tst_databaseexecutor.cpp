@@ -276,6 +276,9 @@ private Q_SLOTS:
             QVERIFY(!DatabaseExecutor::isAvailableForType(kPostgreSQL) && !missing->result);
             QCOMPARE(missing->error, DatabaseExecutor::installInstructionsForType(kPostgreSQL));
         }
+        // A record of a type this build does not know, from a newer or damaged file.
+        c.type = u"oracle"_s;
+        QCOMPARE(run(m_executor, u"SELECT 1"_s, c)->error, u"Unsupported database type."_s);
     }
 
     void completions()
